@@ -1,0 +1,122 @@
+// CTernLock, CTernRWLock and CTernEvent over pthread mutexes and condition variables.
+#include "base/lock.h"
+
+#include "service/eventlog.h"
+
+namespace {
+void InitRecursive(pthread_mutex_t* mutex) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+}  // namespace
+
+CTernLock::CTernLock() { InitRecursive(&m_Mutex); }
+
+CTernLock::~CTernLock() {
+  long owner = m_Owner.load();
+  if (owner != 0) {
+    TernReportEvent(TernEventType::Error, 170);
+    // Give back what the destroying thread holds so that the mutex is free when
+    // it goes away.
+    if (owner == PlatformThreadId())
+      while (m_Depth-- > 0) pthread_mutex_unlock(&m_Mutex);
+  }
+  pthread_mutex_destroy(&m_Mutex);
+}
+
+void CTernLock::Lock() {
+  long me = PlatformThreadId();
+  if (m_Owner.load() == me) TernReportEvent(TernEventType::Error, 171);
+  pthread_mutex_lock(&m_Mutex);
+  m_Owner.store(me);
+  m_Depth++;
+}
+
+void CTernLock::Unlock() {
+  long me = PlatformThreadId();
+  if (m_Owner.load() != me) {
+    // Releasing a lock this thread does not hold would free someone else's
+    // critical section: report it and leave the lock alone.
+    TernReportEvent(TernEventType::Error, 172);
+    return;
+  }
+  if (--m_Depth == 0) m_Owner.store(0);
+  pthread_mutex_unlock(&m_Mutex);
+}
+
+CTernRWLock::CTernRWLock() { InitRecursive(&m_Section); }
+
+CTernRWLock::~CTernRWLock() {
+  if (m_Writer.load() != 0) {
+    TernReportEvent(TernEventType::Error, 176);
+    if (m_Writer.load() == PlatformThreadId()) pthread_mutex_unlock(&m_Section);
+  }
+  pthread_mutex_destroy(&m_Section);
+}
+
+void CTernRWLock::ReadLock() {
+  pthread_mutex_lock(&m_Section);
+  m_Readers++;
+  pthread_mutex_unlock(&m_Section);
+}
+
+void CTernRWLock::ReadUnlock() {
+  pthread_mutex_lock(&m_Section);
+  m_Readers--;
+  if (m_Readers < 0) {
+    TernReportEvent(TernEventType::Error, 6);
+    TernDebugTrace(3, "CTernRWLock::ReadUnlock m_Readers < 0");
+    m_Readers = 0;
+  }
+  if (m_Readers == 0 && !m_OkToWrite.Set()) {
+    TernReportEvent(TernEventType::Warning, 7);
+    TernDebugTrace(3, "Cannot set event on m_OkToWrite");
+  }
+  pthread_mutex_unlock(&m_Section);
+}
+
+void CTernRWLock::WriteLock() {
+  long me = PlatformThreadId();
+  if (m_Writer.load() == me) TernReportEvent(TernEventType::Error, 175);
+  for (;;) {
+    pthread_mutex_lock(&m_Section);
+    if (m_Readers == 0) break;
+    pthread_mutex_unlock(&m_Section);
+    // The event is reset after every wake-up, so a reader's last ReadUnlock may
+    // signal it between our look and our wait: never wait longer than a second.
+    int rc = m_OkToWrite.Wait(1000);
+    if (rc == kPlatformWaitObject0 || rc == kPlatformWaitTimeout) {
+      if (!m_OkToWrite.Reset()) TernDebugTrace(3, 8);
+    }
+  }
+  m_Writer.store(me);
+}
+
+void CTernRWLock::WriteUnlock() {
+  m_Writer.store(0);
+  if (m_Readers != 0) {
+    TernReportEvent(TernEventType::Error, 10, m_Readers);
+    m_Readers = 0;
+  }
+  pthread_mutex_unlock(&m_Section);
+}
+
+int32_t CTernRWLock::Readers() {
+  pthread_mutex_lock(&m_Section);
+  int32_t n = m_Readers;
+  pthread_mutex_unlock(&m_Section);
+  return n;
+}
+
+CTernEvent::CTernEvent() {}
+
+void CTernEvent::Set() {
+  if (!m_Event.Set()) TernReportEvent(TernEventType::Warning, 7, 0);
+}
+
+int CTernEvent::Wait() { return m_Event.Wait(kPlatformInfinite); }
+
+int CTernEvent::Wait(long seconds) { return m_Event.Wait(seconds * 1000); }

@@ -1,0 +1,88 @@
+// CTernNamedLock over the platform's named mutex.
+#include "base/named_lock.h"
+
+#include <cerrno>
+
+#include "base/exception.h"
+#include "service/eventlog.h"
+
+CTernNamedLock::CTernNamedLock(const char* name) {
+  if (name) SetName(name);
+}
+
+CTernNamedLock::CTernNamedLock(const std::string& name) { SetName(name); }
+
+CTernNamedLock::~CTernNamedLock() {
+  if (m_Owner.load() != 0) {
+    TernReportEvent(TernEventType::Error, 174);
+    // A named mutex left held by a living thread would shut every other holder out
+    // for as long as that thread lives: give it back.
+    if (m_Owner.load() == PlatformThreadId()) {
+      while (m_Mutex.Release() == 0) {
+      }
+    }
+  }
+}
+
+void CTernNamedLock::SetName(const std::string& name) {
+  m_Guard.WriteLock();
+  m_Name = name;
+  int err = m_Mutex.Open(name);
+  m_Guard.WriteUnlock();
+  if (err != 0) throw CTernException(44, name, err);
+}
+
+void CTernNamedLock::ReportReentry() {
+  if (m_Owner.load() == PlatformThreadId()) TernReportEvent(TernEventType::Error, 173);
+}
+
+bool CTernNamedLock::Acquired(int result) {
+  if (result == kPlatformWaitObject0) return true;
+  if (result == kPlatformWaitTimeout) return false;
+  if (result == kPlatformWaitAbandoned) {
+    TernReportEventF(TernEventType::Error, 42, m_Name, result);
+    return true;
+  }
+  std::string name = m_Name;
+  m_Guard.WriteUnlock();
+  throw CTernException(42, name, result);
+}
+
+void CTernNamedLock::Lock(const char* name) {
+  ReportReentry();
+  if (name) SetName(name);
+  m_Guard.WriteLock();
+  if (!m_Mutex.IsOpen()) {
+    m_Guard.WriteUnlock();
+    throw CTernException(21);
+  }
+  Acquired(m_Mutex.Acquire(-1));
+  m_Owner.store(PlatformThreadId());
+  m_Guard.WriteUnlock();
+}
+
+int CTernNamedLock::TryLock(const char* name) {
+  ReportReentry();
+  if (name) SetName(name);
+  m_Guard.WriteLock();
+  if (!m_Mutex.IsOpen()) {
+    m_Guard.WriteUnlock();
+    throw CTernException(21);
+  }
+  bool held = Acquired(m_Mutex.Acquire(0));
+  if (held) m_Owner.store(PlatformThreadId());
+  m_Guard.WriteUnlock();
+  return held ? 0 : 1;
+}
+
+void CTernNamedLock::Unlock() {
+  m_Owner.store(0);
+  m_Guard.WriteLock();
+  if (!m_Mutex.IsOpen()) {
+    m_Guard.WriteUnlock();
+    throw CTernException(21);
+  }
+  int err = m_Mutex.Release();
+  m_Guard.WriteUnlock();
+  if (err != 0) throw CTernException(43, m_Name, 0);
+}

@@ -1,0 +1,59 @@
+// A lock with a name that excludes across threads and processes: every
+// CTernNamedLock of the same name, in any process, shares one named mutex.
+// One object belongs to one thread at a time; a second thread makes its own object
+// for the same name.
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "base/lock.h"
+#include "platform/named_mutex.h"
+
+class CTernNamedLock {
+ public:
+  CTernNamedLock() = default;
+  explicit CTernNamedLock(const char* name);
+  explicit CTernNamedLock(const std::string& name);
+  ~CTernNamedLock();
+  CTernNamedLock(const CTernNamedLock&) = delete;
+  CTernNamedLock& operator=(const CTernNamedLock&) = delete;
+
+  // Names the lock and opens its mutex (not owned). Throws CTernException 44 when
+  // the mutex cannot be opened.
+  void SetName(const std::string& name);
+  // Waits without limit. Throws 21 without a name and 42 when the wait fails. A
+  // mutex whose holder died is reported with 42 and is then held: throwing there
+  // would leave it held for ever.
+  void Lock(const char* name = nullptr);
+  // 0 when acquired, 1 when another thread or process holds it.
+  int TryLock(const char* name = nullptr);
+  // Throws 21 without a name and 43 when the mutex cannot be released.
+  void Unlock();
+
+  const std::string& Name() const { return m_Name; }
+  long Owner() const { return m_Owner.load(); }
+
+ private:
+  void ReportReentry();
+  // Handles a wait result; returns true when the mutex is now held.
+  bool Acquired(int result);
+
+  CTernRWLock m_Guard;
+  std::atomic<long> m_Owner{0};
+  std::string m_Name;
+  PlatformNamedMutex m_Mutex;
+};
+
+// Holds a named lock for a scope.
+class CTernNamedLockGuard {
+ public:
+  explicit CTernNamedLockGuard(const std::string& name) : m_Lock(name) { m_Lock.Lock(); }
+  ~CTernNamedLockGuard() { m_Lock.Unlock(); }
+  CTernNamedLockGuard(const CTernNamedLockGuard&) = delete;
+  CTernNamedLockGuard& operator=(const CTernNamedLockGuard&) = delete;
+
+ private:
+  CTernNamedLock m_Lock;
+};

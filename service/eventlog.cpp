@@ -1,0 +1,114 @@
+// Event-log writer and debug trace, sharing one readers/writer lock.
+#include "service/eventlog.h"
+
+#include <cstdio>
+
+#include "base/lock.h"
+#include "base/messages.h"
+#include "platform/clock.h"
+#include "platform/eventsink.h"
+
+namespace {
+
+struct WriterState {
+  CTernRWLock lock;
+  std::string source = "KESTRIN";
+  int32_t debugLevel = 0;
+  std::string debugPath = std::string(OSTREL_DEFAULT_DIR) + "/KestrinDebug.TXT";
+  FILE* debugFile = nullptr;
+};
+
+WriterState& State() {
+  // Never destroyed: events may be reported from static destructors.
+  static WriterState* state = new WriterState;
+  return *state;
+}
+
+}  // namespace
+
+void TernEventSetSource(const std::string& name) {
+  WriterState& s = State();
+  s.lock.WriteLock();
+  s.source = name;
+  s.lock.WriteUnlock();
+}
+
+std::string TernEventSource() {
+  WriterState& s = State();
+  s.lock.ReadLock();
+  std::string name = s.source;
+  s.lock.ReadUnlock();
+  return name;
+}
+
+void TernWriteEvent(TernEventType type, int code, const std::string& text, bool hasData,
+                    int32_t data) {
+  WriterState& s = State();
+  s.lock.ReadLock();
+  std::string source = s.source;
+  bool ok = PlatformWriteEvent(
+      type == TernEventType::Error ? PlatformEventKind::Error : PlatformEventKind::Warning,
+      source, code, text, hasData, data);
+  s.lock.ReadUnlock();
+  // A failed event is never reported as an event (that could loop): trace only.
+  if (!ok) TernDebugTrace(3, "Reporting of event failed\n");
+}
+
+void TernReportEvent(TernEventType type, int code, int32_t data) {
+  CTernMessages messages;
+  TernWriteEvent(type, code, messages.Text(code), data != 0, data);
+}
+
+void TernReportEventArgs(TernEventType type, int code, std::initializer_list<TernArg> args) {
+  CTernMessages messages;
+  std::string text = TernFormat(messages.Text(code), args);
+  int32_t data = 0;
+  for (const TernArg& a : args)
+    if (!a.IsText()) data = static_cast<int32_t>(a.Number());
+  TernWriteEvent(type, code, text, data != 0, data);
+}
+
+void TernDebugTrace(int level, const char* text) {
+  WriterState& s = State();
+  s.lock.ReadLock();
+  bool skip = level > s.debugLevel;
+  s.lock.ReadUnlock();
+  if (skip) return;
+  s.lock.WriteLock();
+  if (!s.debugFile) s.debugFile = fopen(s.debugPath.c_str(), "ab+");
+  if (s.debugFile) {
+    fprintf(s.debugFile, "%ld L%d %s\r\n", static_cast<long>(PlatformNow()), level,
+            text ? text : "");
+    fflush(s.debugFile);
+  }
+  s.lock.WriteUnlock();
+}
+
+void TernDebugTrace(int level, int code) {
+  CTernMessages messages;
+  TernDebugTrace(level, messages.Text(code));
+}
+
+void TernDebugSetLevel(int32_t level) {
+  WriterState& s = State();
+  s.lock.WriteLock();
+  s.debugLevel = level;
+  s.lock.WriteUnlock();
+}
+
+int32_t TernDebugLevel() {
+  WriterState& s = State();
+  s.lock.ReadLock();
+  int32_t level = s.debugLevel;
+  s.lock.ReadUnlock();
+  return level;
+}
+
+void TernDebugSetFile(const std::string& path) {
+  WriterState& s = State();
+  s.lock.WriteLock();
+  if (s.debugFile) fclose(s.debugFile);
+  s.debugFile = nullptr;
+  s.debugPath = path;
+  s.lock.WriteUnlock();
+}
