@@ -51,6 +51,7 @@ std::string PlatformNamedMutex::ObjectName(const std::string& name) {
 PlatformNamedMutex::~PlatformNamedMutex() { Close(); }
 
 int PlatformNamedMutex::Open(const std::string& name) {
+  if (name == m_Name && m_Segment) return 0;
   Close();
   m_Name = name;
   int err = Map();
@@ -59,6 +60,9 @@ int PlatformNamedMutex::Open(const std::string& name) {
 }
 
 void PlatformNamedMutex::Close() {
+  // When nobody holds the mutex, take and release it once: the release of a
+  // last holder removes the shared-memory object, so names do not pile up.
+  if (m_Segment && Acquire(0) != kPlatformWaitTimeout) Release();
   Unmap();
   m_Name.clear();
 }

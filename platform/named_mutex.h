@@ -19,6 +19,7 @@ class PlatformNamedMutex {
   PlatformNamedMutex& operator=(const PlatformNamedMutex&) = delete;
 
   // Opens (creating if needed) the mutex of this name, not owned. 0 or an errno.
+  // Opening the name already open keeps the present mapping.
   int Open(const std::string& name);
   void Close();
   bool IsOpen() const { return !m_Name.empty(); }
