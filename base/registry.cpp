@@ -19,10 +19,9 @@ bool KeyFailed(PlatformRegStatus status) {
 // The text a C caller would have passed: up to the first zero byte.
 std::string CText(const std::string& text) { return text.substr(0, text.find('\0')); }
 
-}  // namespace
-
-int RegistryRead(TernHKey root, const std::string& key, const std::string& valueName,
-                 std::string& result) {
+// Reads a value; failures are reported unless quiet.
+int ReadValue(TernHKey root, const std::string& key, const std::string& valueName,
+              std::string& result, bool quiet) {
   result.clear();
   if (key.empty() || valueName.empty()) return 1;
   std::string value;
@@ -32,15 +31,22 @@ int RegistryRead(TernHKey root, const std::string& key, const std::string& value
   else
     r = PlatformRegistryGetValue(key, valueName, value);
   if (!r.Ok()) {
-    Report(KeyFailed(r.status) ? 45 : 46, key, valueName);
+    if (!quiet) Report(KeyFailed(r.status) ? 45 : 46, key, valueName);
     return 1;
   }
   if (value.size() >= kTernRegistryBufferSize) {
-    Report(46, key, valueName);
+    if (!quiet) Report(46, key, valueName);
     return 1;
   }
   result = CText(value);
   return 0;
+}
+
+}  // namespace
+
+int RegistryRead(TernHKey root, const std::string& key, const std::string& valueName,
+                 std::string& result) {
+  return ReadValue(root, key, valueName, result, false);
 }
 
 int RegistryRead(TernHKey root, const char* key, const char* valueName, std::string& result) {
@@ -108,7 +114,8 @@ std::string RegistryProductKey(const std::string& product) {
 std::string RegistryReadSetting(const std::string& product, const std::string& name,
                                 const std::string& defaultValue) {
   std::string value;
-  if (RegistryRead(kTernHKeyLocalMachine, RegistryProductKey(product), name, value) != 0)
+  // Settings with defaults are optional: a missing one is not an error worth an event.
+  if (ReadValue(kTernHKeyLocalMachine, RegistryProductKey(product), name, value, true) != 0)
     return defaultValue;
   return value;
 }

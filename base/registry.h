@@ -49,7 +49,7 @@ inline constexpr char kTernMakerKey[] = "SOFTWARE\\Kestrin";
 std::string RegistryProductKey(const std::string& product);
 
 // A start-up setting: the value name of the product's key (see RegistryProductKey)
-// under HKEY_LOCAL_MACHINE, or defaultValue when it cannot be read (the failed read
-// is reported like any other).
+// under HKEY_LOCAL_MACHINE, or defaultValue when it cannot be read. Such a failure is
+// not reported: a setting left out simply takes its default.
 std::string RegistryReadSetting(const std::string& product, const std::string& name,
                                 const std::string& defaultValue);

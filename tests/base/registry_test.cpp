@@ -162,5 +162,5 @@ TEST_F(RegistryTest, SettingsWithDefaults) {
   EXPECT_EQ(RegistryReadSetting("", "SharedConfigFile", "/d"), "/srv/shared-config");
   EXPECT_EQ(RegistryReadSetting("Ostrel", "HTTPPort", "8003"), "8003");
   EXPECT_EQ(RegistryReadSetting("Other", "MailDir", "/tmp"), "/tmp");
-  EXPECT_EQ(m_Events.Codes(), (std::vector<int>{46, 45}));
+  EXPECT_TRUE(m_Events.Codes().empty());
 }
