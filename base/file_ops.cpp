@@ -1,0 +1,224 @@
+// Path operations and the replacement of data files over POSIX calls.
+#include "base/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "base/disk_file.h"
+#include "base/exception.h"
+#include "base/named_lock.h"
+#include "platform/replace.h"
+#include "service/eventlog.h"
+
+namespace {
+
+// Holds a path's named lock for a scope when asked to. A lock that cannot be
+// taken has been reported by its exception already; Failed() then says so.
+class PathLockGuard {
+ public:
+  PathLockGuard(const std::string& path, bool wanted) {
+    if (!wanted) return;
+    try {
+      m_Lock.SetName(LockNameOf(path));
+      m_Lock.Lock();
+      m_Held = true;
+    } catch (const CTernException&) {
+      m_Failed = true;
+    }
+  }
+  ~PathLockGuard() {
+    if (!m_Held) return;
+    try {
+      m_Lock.Unlock();
+    } catch (const CTernException&) {
+      // Reported by the exception; nothing more to do here.
+    }
+  }
+  PathLockGuard(const PathLockGuard&) = delete;
+  PathLockGuard& operator=(const PathLockGuard&) = delete;
+
+  bool Failed() const { return m_Failed; }
+
+ private:
+  CTernNamedLock m_Lock;
+  bool m_Held = false;
+  bool m_Failed = false;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  std::string directory = PathSplit(path).directory;
+  return directory.empty() ? "." : directory;
+}
+
+// unlink, and on a refusal for lack of access a second try in a directory made
+// writable for its owner. On Linux the right to remove a name belongs to the
+// directory, not to the file's own mode bits. The directory gets its mode back.
+int RemoveFile(const std::string& path) {
+  if (unlink(path.c_str()) == 0) return 0;
+  int err = errno;
+  if (err != EACCES && err != EPERM) return err;
+  std::string directory = DirectoryOf(path);
+  struct stat st {};
+  bool restore = false;
+  if (stat(directory.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0)
+    restore = chmod(directory.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+  err = unlink(path.c_str()) == 0 ? 0 : errno;
+  if (restore) chmod(directory.c_str(), st.st_mode & 07777);
+  return err;
+}
+
+// rename that never replaces an existing target.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int err = errno;
+  if (err != EINVAL && err != ENOSYS) return err;
+  // A file system without the flag: look, then rename (the path locks keep other
+  // holders of these names out meanwhile).
+  struct stat st {};
+  if (lstat(to.c_str(), &st) == 0) return EEXIST;
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool WriteNewFile(const std::string& path, const TernFileWriter& writeContents,
+                  uint32_t mode) {
+  CTernDiskFile file(path, mode);
+  if (!file.Open()) return false;
+  bool written = writeContents(file);
+  bool closed = file.Close();
+  return written && closed;
+}
+
+void ReportSwitchFailure(const std::string& path, const PlatformReplaceResult& result,
+                         const std::string& fresh, const std::string& old) {
+  switch (result.failedStep) {
+    case PlatformReplaceStep::SyncNew:
+      TernReportEventF(TernEventType::Error, 92, fresh, result.error);
+      break;
+    case PlatformReplaceStep::RemoveOld:
+      TernReportEventF(TernEventType::Error, 100, old, result.error);
+      break;
+    case PlatformReplaceStep::KeepOld:
+      TernReportEventF(TernEventType::Error, 101, path, old, result.error);
+      break;
+    case PlatformReplaceStep::Rename:
+    case PlatformReplaceStep::SyncDir:
+      // After a failed directory sync the new name is in place but not yet durable.
+      TernReportEventF(TernEventType::Error, 101, fresh, path, result.error);
+      break;
+    case PlatformReplaceStep::None:
+      break;
+  }
+}
+
+bool SwitchFile(const std::string& path, const char* newSuffix, const char* oldSuffix) {
+  PlatformReplaceResult result = PlatformSwitchFile(path, newSuffix, oldSuffix);
+  if (!result.ok)
+    ReportSwitchFailure(path, result, path + newSuffix, path + oldSuffix);
+  return result.ok;
+}
+
+// The switch fails when the file to be replaced does not exist: find that out
+// before anything is switched, and report it as the switch would.
+bool ReadyToSwitch(const std::string& path, const char* oldSuffix) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) return true;
+  TernReportEventF(TernEventType::Error, 101, path, path + oldSuffix, errno);
+  return false;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path, bool lock) {
+  PathLockGuard guard(path, lock);
+  if (guard.Failed()) return false;
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool FileRemove(const std::string& path, bool lock) {
+  PathLockGuard guard(path, lock);
+  if (guard.Failed()) return false;
+  int err = RemoveFile(path);
+  if (err == 0) return true;
+  TernReportEventF(TernEventType::Error, 100, path, err);
+  return false;
+}
+
+bool FileRename(const std::string& from, const std::string& to, bool lock) {
+  // Two renames between the same pair of paths in opposite directions must not
+  // each hold one lock and wait for the other: take the locks in name order.
+  std::string fromName = LockNameOf(from), toName = LockNameOf(to);
+  bool fromFirst = fromName <= toName;
+  PathLockGuard firstGuard(fromFirst ? from : to, lock);
+  if (firstGuard.Failed()) return false;
+  PathLockGuard secondGuard(fromFirst ? to : from, lock && fromName != toName);
+  if (secondGuard.Failed()) return false;
+  int err = RenameNoReplace(from, to);
+  if (err == 0) return true;
+  TernReportEventF(TernEventType::Error, 101, from, to, err);
+  return false;
+}
+
+bool DirMake(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return true;
+  TernReportEventF(TernEventType::Error, 102, path, errno);
+  return false;
+}
+
+bool DirRemove(const std::string& path) {
+  if (rmdir(path.c_str()) == 0) return true;
+  TernReportEventF(TernEventType::Error, 103, path, errno);
+  return false;
+}
+
+std::string PathJoin(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  std::string out = directory;
+  if (out.back() != '/') out += '/';
+  size_t start = name.find_first_not_of('/');
+  if (start != std::string::npos) out.append(name, start, std::string::npos);
+  return out;
+}
+
+std::string PathExtension(const std::string& path) {
+  std::string name = PathSplit(path).name;
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+TernPathParts PathSplit(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {std::string(), path};
+  return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string LockNameOf(const std::string& path) {
+  constexpr size_t kMaxLength = 255;
+  std::string name = path.size() > kMaxLength ? path.substr(path.size() - kMaxLength) : path;
+  for (char& c : name)
+    if (c == '/' || c == '\\') c = ',';
+  return name;
+}
+
+bool FileReplace(const std::string& path, const TernFileWriter& writeContents,
+                 uint32_t newFileMode, const char* newSuffix, const char* oldSuffix) {
+  if (!WriteNewFile(path + newSuffix, writeContents, newFileMode)) return false;
+  return SwitchFile(path, newSuffix, oldSuffix);
+}
+
+bool FileReplacePair(const std::string& firstPath, const TernFileWriter& writeFirst,
+                     const std::string& secondPath, const TernFileWriter& writeSecond,
+                     uint32_t newFileMode, const char* newSuffix, const char* oldSuffix) {
+  if (!WriteNewFile(firstPath + newSuffix, writeFirst, newFileMode)) return false;
+  if (!WriteNewFile(secondPath + newSuffix, writeSecond, newFileMode)) return false;
+  // A pair switched halfway would hold new contents beside old ones.
+  if (!ReadyToSwitch(firstPath, oldSuffix) || !ReadyToSwitch(secondPath, oldSuffix))
+    return false;
+  if (!SwitchFile(firstPath, newSuffix, oldSuffix)) return false;
+  return SwitchFile(secondPath, newSuffix, oldSuffix);
+}

@@ -1,0 +1,71 @@
+// Operations on paths (exists, remove, rename, make and remove a directory, the
+// parts of a path, the name of a path's lock) and the one rule by which every data
+// file is replaced on disk.
+//
+// Each operation reports its failure to the event log by message code with the path
+// and the system's error number, and returns false. With lock true, an operation
+// holds the named lock of each path it touches (LockNameOf) around its work: the
+// same lock a file object holds while it has the path open.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/file.h"
+
+// True when the path exists.
+bool FileExists(const std::string& path, bool lock);
+
+// Removes a file. When the system refuses for lack of access, makes the directory
+// writable for its owner for a second try and then gives it back its mode.
+// Failure: message 100.
+bool FileRemove(const std::string& path, bool lock);
+
+// Renames from to to. The target must not exist: an existing one is left alone and
+// the rename fails with EEXIST. Failure: message 101.
+bool FileRename(const std::string& from, const std::string& to, bool lock);
+
+// Makes a directory (mode 0755 before the umask). Failure: message 102.
+bool DirMake(const std::string& path);
+// Removes an empty directory. Failure: message 103.
+bool DirRemove(const std::string& path);
+
+// directory + "/" + name, without a doubled "/"; an empty directory gives name.
+std::string PathJoin(const std::string& directory, const std::string& name);
+// The part of the last component behind its last "."; empty when it has none.
+std::string PathExtension(const std::string& path);
+
+struct TernPathParts {
+  std::string directory;  // empty when the path has no "/"; "/" for the root
+  std::string name;       // the last component
+};
+// Splits a path at its last "/".
+TernPathParts PathSplit(const std::string& path);
+
+// The name of a path's named lock: every "/" and "\" turned into ",", cut to the
+// last 255 characters.
+std::string LockNameOf(const std::string& path);
+
+// Writes the whole new contents of a data file into the file it is given (open,
+// at position 0, empty). Returns false to abandon the replacement.
+using TernFileWriter = std::function<bool(CTernFile&)>;
+
+// Replaces the data file path with new contents, never rewriting it in place:
+//   1. writes path + newSuffix (opened with newFileMode) through writeContents and
+//      closes it; if that fails, path is untouched;
+//   2. switches: the previous contents stay as path + oldSuffix, and path holds
+//      the new contents, with no moment in which path is missing.
+// When path does not exist yet the switch fails and path + newSuffix stays behind.
+// The caller holds the data set's own named lock throughout. True on success.
+bool FileReplace(const std::string& path, const TernFileWriter& writeContents,
+                 uint32_t newFileMode = TernFileMode::Create | TernFileMode::Truncate,
+                 const char* newSuffix = "_new", const char* oldSuffix = "_old");
+
+// Replaces two data files together: writes and closes both new files, then
+// switches the first and then the second. Neither is switched unless both new
+// files were written and both files exist.
+bool FileReplacePair(const std::string& firstPath, const TernFileWriter& writeFirst,
+                     const std::string& secondPath, const TernFileWriter& writeSecond,
+                     uint32_t newFileMode = TernFileMode::Create | TernFileMode::Truncate,
+                     const char* newSuffix = "_new", const char* oldSuffix = "_old");
