@@ -1,11 +1,37 @@
-// Process entry of the ostrel program.
+// Process entry of the ostrel program: the command line.
+#include <strings.h>
+
 #include <cstdio>
 
+#include "service/service_shell.h"
+#include "service/setup.h"
+
+namespace {
+void PrintUsage() {
+  printf("%s -install      to install the service\n", "ostrel");
+  printf("%s -remove       to remove the service\n", "ostrel");
+  printf("%s -debug        to run as a console application\n", "ostrel");
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  printf("ostrel -install      to install the service\n");
-  printf("ostrel -remove       to remove the service\n");
-  printf("ostrel -debug        to run as a console application\n");
+  if (argc > 1 && (argv[1][0] == '-' || argv[1][0] == '/')) {
+    const char* word = argv[1] + 1;
+    if (strcasecmp(word, "install") == 0) {
+      OstrelInstallService();
+      return 0;
+    }
+    if (strcasecmp(word, "remove") == 0) {
+      OstrelRemoveService();
+      return 0;
+    }
+    if (strcasecmp(word, "debug") == 0) return OstrelRunConsole();
+    // Lays out a ready installation: ostrel -setup DIR [SMTPPORT POPPORT HTTPPORT].
+    if (strcasecmp(word, "setup") == 0 && (argc == 3 || argc == 6))
+      return OstrelSetup(argv[2], argc == 6 ? argv + 3 : nullptr) ? 0 : 1;
+  }
+  PrintUsage();
+  fflush(stdout);
+  OstrelDispatch();
   return 0;
 }

@@ -1,0 +1,91 @@
+// Start-up and stop sequences of the ostrel program.
+#include "service/host.h"
+
+#include <unistd.h>
+
+#include "base/file_ops.h"
+#include "base/registry.h"
+#include "service/activity_log.h"
+#include "service/eventlog.h"
+#include "platform/eventsink.h"
+
+const char kOstrelServiceName[] = "Ostrel";
+const char kOstrelLoggingSetting[] = "OstrelLogging";
+
+std::string OstrelDefaultDir() { return OSTREL_DEFAULT_DIR; }
+
+std::string OstrelDataDir() {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "";
+  std::string build = OSTREL_BUILD_ROOT;
+  if (!build.empty() && self.compare(0, build.size() + 1, build + "/") == 0)
+    return build + "/data";
+  return OSTREL_INSTALLED_DATA_DIR;
+}
+
+COstrelPaths OstrelReadPaths() {
+  COstrelPaths p;
+  std::string def = OstrelDefaultDir();
+  p.installDir = RegistryReadSetting(kOstrelServiceName, "InstallDir", OstrelDataDir());
+  p.mailDir = RegistryReadSetting(kOstrelServiceName, "MailDir", def);
+  p.boxDir = RegistryReadSetting(kOstrelServiceName, "BoxDir", def);
+  p.localDir = RegistryReadSetting(kOstrelServiceName, "LocalDir", def);
+  p.logDir = RegistryReadSetting(kOstrelServiceName, "LogDir", def);
+  p.sharedConfigFile = RegistryReadSetting("", "SharedConfigFile", PathJoin(def, "shared-config"));
+  p.localConfigFile = PathJoin(p.localDir, "local-config");
+  p.vendorDir = PathJoin(p.installDir, "vendor");
+  p.vendorConfigFile = PathJoin(p.vendorDir, "vendor-config");
+  p.vendorDictionaries = PathJoin(p.vendorDir, "dictionaries");
+  p.localDictionaries = PathJoin(p.localDir, "dictionaries");
+  p.listsFile = PathJoin(p.localDir, "lists");
+  p.templatesDir = PathJoin(p.installDir, "html");
+  p.imagesDir = PathJoin(p.installDir, "images");
+  p.docsDir = PathJoin(p.installDir, "docs");
+  return p;
+}
+
+COstrelHost& COstrelHost::Instance() {
+  static COstrelHost* host = new COstrelHost;
+  return *host;
+}
+
+int COstrelHost::StartUp() {
+  // 1. Events go out under the service's name.
+  TernEventSetSource(kOstrelServiceName);
+  // 2. Sockets need no start on this platform.
+  // 3. The installation's directories.
+  m_Paths = OstrelReadPaths();
+  // 4. Logging: the activity log's directory and retention setting; the event-log
+  //    file goes beside it.
+  PlatformSetEventFile(PathJoin(m_Paths.logDir, "events.log"));
+  CTernActivityLog::Configure(m_Paths.logDir, kOstrelLoggingSetting);
+  CTernActivityLog::Reopen();
+  // 5. The configuration paths are derived with the directories above.
+  // Later steps build, in this order: the automatic-lock tracker, the
+  // configuration, the mailbox root, the dictionaries, the lists, the fast and slow
+  // queues, the SMTP and POP3 servers, the content filter's references, the HTTP
+  // server and the web interface; then the HTTP server starts (its failure ends
+  // the start-up), then POP3 and SMTP.
+  return 0;
+}
+
+void COstrelHost::Stop() {
+  m_StopLock.Lock();
+  bool already = m_Stopping;
+  m_Stopping = true;
+  m_StopLock.Unlock();
+  if (already) return;
+  // The servers stop (SMTP first, then POP3 and HTTP), the mailboxes are written
+  // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
+  // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-
+  // lock tracker.
+  m_StopEvent.Set();
+  CTernActivityLog::Close();
+  m_StopDone.Set();
+}
+
+void COstrelHost::WaitForStop() {
+  m_StopEvent.Wait();
+  m_StopDone.Wait();
+}

@@ -1,0 +1,58 @@
+// The process-wide objects of the ostrel program and the sequences that build them
+// at start-up and take them down at stop, in a fixed order. Each subsystem adds its
+// object in its place in both sequences.
+#pragma once
+
+#include <string>
+
+#include "base/lock.h"
+
+// The service's name, and the registry keys read at start.
+extern const char kOstrelServiceName[];        // "Ostrel"
+extern const char kOstrelLoggingSetting[];     // "OstrelLogging"
+
+// The installation's directories and the paths derived from them.
+struct COstrelPaths {
+  std::string installDir, mailDir, boxDir, localDir, logDir, sharedConfigFile;
+  std::string localConfigFile, vendorDir, vendorConfigFile, vendorDictionaries,
+      localDictionaries, listsFile, templatesDir, imagesDir, docsDir;
+};
+
+// Reads the directories from the registry (each missing value takes its default)
+// and derives the paths.
+COstrelPaths OstrelReadPaths();
+
+// The directory that stands in for the default of every installation directory.
+std::string OstrelDefaultDir();
+// The program's own data directory: the build tree's staged data when the program
+// runs from the build tree, else the installed data directory.
+std::string OstrelDataDir();
+
+class COstrelHost {
+ public:
+  static COstrelHost& Instance();
+
+  // Builds the process-wide objects; 0 on success, 1 when a step failed (what was
+  // built stays until Stop()).
+  int StartUp();
+  // Stops the servers and deletes the objects in the fixed order, then signals the
+  // stop event and shuts logging down. Runs once; later calls do nothing.
+  void Stop();
+  // Waits on the stop event, then for the stop sequence to finish, so that the
+  // process never ends while logging is still being shut down.
+  void WaitForStop();
+
+  bool ConsoleMode() const { return m_ConsoleMode; }
+  void SetConsoleMode(bool on) { m_ConsoleMode = on; }
+  const COstrelPaths& Paths() const { return m_Paths; }
+
+ private:
+  COstrelHost() = default;
+
+  bool m_ConsoleMode = false;
+  bool m_Stopping = false;
+  CTernLock m_StopLock;
+  CTernEvent m_StopEvent;
+  CTernEvent m_StopDone;
+  COstrelPaths m_Paths;
+};

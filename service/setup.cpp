@@ -1,0 +1,106 @@
+// ostrel -setup: the registry values and directories of a ready installation.
+#include "service/setup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/file_ops.h"
+#include "base/registry.h"
+#include "platform/registry_file.h"
+#include "service/host.h"
+
+namespace {
+
+// mkdir -p; true when the directory exists afterwards.
+bool MakeDirs(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      printf("Cannot make directory %s - %s\n", part.c_str(), strerror(errno));
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+  }
+}
+
+bool ValidPort(const char* text) {
+  char* end = nullptr;
+  long port = strtol(text, &end, 10);
+  return end != text && *end == '\0' && port >= 1 && port <= 65535;
+}
+
+// Sets a value unless the key already has it.
+bool SetIfMissing(const std::string& key, const std::string& name, const std::string& value) {
+  std::string existing;
+  if (PlatformRegistryGetValue(key, name, existing).Ok()) {
+    printf("  %s\\%s kept: %s\n", key.c_str(), name.c_str(), existing.c_str());
+    return true;
+  }
+  PlatformRegResult r = PlatformRegistrySetValue(key, name, value);
+  if (!r.Ok()) {
+    printf("Cannot write %s\\%s - %s\n", key.c_str(), name.c_str(), strerror(r.error ? r.error : EIO));
+    return false;
+  }
+  printf("  %s\\%s = %s\n", key.c_str(), name.c_str(), value.c_str());
+  return true;
+}
+
+std::string Absolute(const char* dir) {
+  if (dir[0] == '/') return dir;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return dir;
+  return PathJoin(cwd, dir);
+}
+
+}  // namespace
+
+bool OstrelSetup(const char* dirArg, char** ports) {
+  if (ports && !(ValidPort(ports[0]) && ValidPort(ports[1]) && ValidPort(ports[2]))) {
+    printf("Ports must be numbers from 1 to 65535.\n");
+    return false;
+  }
+  std::string dir = Absolute(dirArg);
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  std::string registry = PlatformRegistryFile();
+  size_t slash = registry.rfind('/');
+  if (!MakeDirs(dir) || (slash != std::string::npos && slash > 0 && !MakeDirs(registry.substr(0, slash))))
+    return false;
+
+  printf("Registry file %s:\n", registry.c_str());
+  std::string product = RegistryProductKey(kOstrelServiceName);
+  for (const std::string& key : {std::string(kTernMakerKey), product}) {
+    PlatformRegResult r = PlatformRegistryCreateKey(key);
+    if (!r.Ok()) {
+      printf("Cannot create key %s - %s\n", key.c_str(), strerror(r.error ? r.error : EIO));
+      return false;
+    }
+  }
+  const std::pair<const char*, std::string> dirs[] = {
+      {"MailDir", PathJoin(dir, "mail")},
+      {"BoxDir", PathJoin(dir, "boxes")},
+      {"LocalDir", PathJoin(dir, "local")},
+      {"LogDir", PathJoin(dir, "log")},
+  };
+  bool ok = true;
+  for (const auto& [name, path] : dirs) ok = SetIfMissing(product, name, path) && ok;
+  ok = SetIfMissing(kTernMakerKey, "SharedConfigFile", PathJoin(dir, "shared-config")) && ok;
+  ok = SetIfMissing(product, "SMTPPort", ports ? ports[0] : "25") && ok;
+  ok = SetIfMissing(product, "POPPort", ports ? ports[1] : "110") && ok;
+  ok = SetIfMissing(product, "HTTPPort", ports ? ports[2] : "8003") && ok;
+  if (!ok) return false;
+
+  // The directories the registry names now (kept values included).
+  COstrelPaths paths = OstrelReadPaths();
+  for (const std::string& d : {paths.mailDir, paths.boxDir, paths.localDir, paths.logDir})
+    if (!MakeDirs(d)) return false;
+  printf("Installation ready in %s.\n", dir.c_str());
+  printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
+  printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());
+  return true;
+}
