@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Builds Ostrel and runs the ostrel program.
+# Builds Ostrel, lays out a demo installation in demo/ (ports above 1024, nothing
+# outside the work tree) and runs the server in the foreground. Ctrl+C stops it.
+# Ports can be changed with SMTP_PORT, POP_PORT and HTTP_PORT.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target ostrel
-exec build/service/ostrel "$@"
+cmake --build build -j "$(nproc)" --target ostrel ostrel_data
+
+demo="$PWD/demo"
+export OSTREL_REGISTRY="$demo/registry"
+export OSTREL_RUNDIR="$demo/run"
+export OSTREL_EVENTLOG="$demo/log/events.log"
+build/service/ostrel -setup "$demo" "${SMTP_PORT:-2525}" "${POP_PORT:-1110}" "${HTTP_PORT:-8003}"
+echo
+echo "Registry file: $OSTREL_REGISTRY   Events: $demo/log/events.log   Activity log: $demo/log/kslog*"
+exec build/service/ostrel -debug
