@@ -451,6 +451,15 @@ TEST(DiskFile, OpenWaitsForAFreeDescriptor) {
   TempDir dir;
   std::string path = dir.Write("later", "data");
   EventCapture events;
+  // The thread starts before the descriptors run out: starting one may need some.
+  Flag go = NewFlag(), opened = NewFlag(), done = NewFlag();
+  std::thread opener([path, go, opened, done] {
+    if (WaitFor([&] { return go->load(); }, 10s)) {
+      CTernDiskFile f(path, mode::ReadOnly | mode::NoLock);
+      *opened = f.Open();
+    }
+    *done = true;
+  });
   struct rlimit saved {};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   struct rlimit low = saved;
@@ -458,13 +467,7 @@ TEST(DiskFile, OpenWaitsForAFreeDescriptor) {
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
   std::vector<int> taken;
   for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
-
-  Flag opened = NewFlag(), done = NewFlag();
-  std::thread opener([path, opened, done] {
-    CTernDiskFile f(path, mode::ReadOnly | mode::NoLock);
-    *opened = f.Open();
-    *done = true;
-  });
+  *go = true;
   std::this_thread::sleep_for(1500ms);
   bool waited = !done->load();
   for (int fd : taken) close(fd);
