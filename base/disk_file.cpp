@@ -290,7 +290,6 @@ int32_t CTernDiskFile::Read(std::string& out) {
 
 int32_t CTernDiskFile::Write(const std::string& text) {
   if (text.size() > static_cast<size_t>(kMaxPosition)) {
-    CTernLockGuard guard(m_Lock);
     TernReportEventF(TernEventType::Error, 96, m_Path);
     return -1;
   }
