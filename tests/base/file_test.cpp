@@ -448,6 +448,11 @@ TEST(DiskFile, OneObjectSharedByThreadsKeepsEveryWriteWhole) {
 }
 
 TEST(DiskFile, OpenWaitsForAFreeDescriptor) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime opens files of its own while checking; with every
+  // descriptor taken it reports false errors. The plain build runs this test.
+  GTEST_SKIP() << "needs free descriptors under the sanitizers";
+#endif
   TempDir dir;
   std::string path = dir.Write("later", "data");
   EventCapture events;
