@@ -21,6 +21,18 @@ std::string UniqueName(const char* base) {
   return std::string(base) + "." + std::to_string(getpid()) + "." +
          std::to_string(Clock::now().time_since_epoch().count());
 }
+// TryLock of the name from a thread of its own (its own lock object), released
+// again when acquired: 0 when the name was free, 1 when held.
+int TryFromAnotherThread(const std::string& name) {
+  int result = -1;
+  std::thread([&] {
+    CTernNamedLock theirs(name);
+    result = theirs.TryLock();
+    if (result == 0) theirs.Unlock();
+  }).join();
+  return result;
+}
+
 }  // namespace
 
 TEST(Lock, MisuseIsReportedAndRepaired) {
@@ -161,19 +173,9 @@ TEST(NamedLock, ExcludesThreadsWithTheirOwnObjects) {
   std::string name = UniqueName("TNTESTTHREADS");
   CTernNamedLock mine(name);
   mine.Lock();
-  int other = -1;
-  std::thread([&] {
-    CTernNamedLock theirs(name);
-    other = theirs.TryLock();
-  }).join();
-  EXPECT_EQ(other, 1);
+  EXPECT_EQ(TryFromAnotherThread(name), 1);
   mine.Unlock();
-  std::thread([&] {
-    CTernNamedLock theirs(name);
-    other = theirs.TryLock();
-    if (other == 0) theirs.Unlock();
-  }).join();
-  EXPECT_EQ(other, 0);
+  EXPECT_EQ(TryFromAnotherThread(name), 0);
 }
 
 TEST(NamedLock, UnlockWithoutHoldingThrows43) {
@@ -194,13 +196,7 @@ TEST(NamedLock, SameNameFromTwoObjectsOnOneThreadNests) {
     inner.Lock();
     inner.Unlock();
   }
-  int other = -1;
-  std::thread([&] {
-    CTernNamedLock theirs(name);
-    other = theirs.TryLock();
-    if (other == 0) theirs.Unlock();
-  }).join();
-  EXPECT_EQ(other, 1);
+  EXPECT_EQ(TryFromAnotherThread(name), 1);
   outer.Unlock();
 }
 
@@ -313,13 +309,7 @@ TEST(NamedLock, DestroyedWhileHeldReportsAndGivesItBack) {
     lock.Lock();
   }
   EXPECT_TRUE(events.Has(174));
-  int other = -1;
-  std::thread([&] {
-    CTernNamedLock theirs(name);
-    other = theirs.TryLock();
-    if (other == 0) theirs.Unlock();
-  }).join();
-  EXPECT_EQ(other, 0);
+  EXPECT_EQ(TryFromAnotherThread(name), 0);
 }
 
 TEST(NamedLock, LongNamesAndPathNamesWork) {
