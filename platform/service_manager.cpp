@@ -159,6 +159,22 @@ int PlatformCreateService(const std::string& name, const PlatformServiceConfig& 
   return RegistryError(r);
 }
 
+int PlatformChangeServiceConfig(const std::string& name, const PlatformServiceConfig& config) {
+  if (config.imagePath.empty()) return kWinErrorInvalidParameter;
+  if (int err = PlatformOpenService(name)) return err;
+  std::string key = RecordKey(name);
+  const std::pair<const char*, std::string> values[] = {
+      {"Type", std::to_string(config.type)},
+      {"Start", std::to_string(config.start)},
+      {"ImagePath", config.imagePath},
+      {"DisplayName", config.displayName.empty() ? name : config.displayName}};
+  for (const auto& [valueName, data] : values) {
+    PlatformRegResult r = PlatformRegistrySetValue(key, valueName, data);
+    if (!r.Ok()) return RegistryError(r);
+  }
+  return 0;
+}
+
 int PlatformOpenService(const std::string& name) {
   if (name.empty()) return kWinErrorInvalidParameter;
   PlatformRegResult r = PlatformRegistryHasKey(RecordKey(name));

@@ -62,6 +62,9 @@ std::string PlatformErrorText(int code);
 // Manager side.
 int PlatformCreateService(const std::string& name, const PlatformServiceConfig& config);
 int PlatformOpenService(const std::string& name);  // 0 when the record exists, else 1060
+// Rewrites an existing record's type, start type, program path and display name
+// (error control and account stay as they were). 1060 without a record.
+int PlatformChangeServiceConfig(const std::string& name, const PlatformServiceConfig& config);
 int PlatformStartService(const std::string& name);
 int PlatformControlService(const std::string& name, uint32_t control, PlatformServiceStatus& status);
 int PlatformQueryServiceStatus(const std::string& name, PlatformServiceStatus& status);
