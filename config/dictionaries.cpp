@@ -1,0 +1,651 @@
+// DictionaryStore: loading and saving the dictionary files, and scoring text.
+#include "config/dictionaries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+#include "base/disk_file.h"
+#include "base/exception.h"
+#include "base/file_ops.h"
+#include "config/list_dict_file.h"
+#include "platform/clock.h"
+#include "service/eventlog.h"
+
+namespace {
+
+const char kDictionaryFileLock[] = "TNDDRFILELOCK";
+// Longest word the scan looks up, and the limit below which a phrase may grow.
+constexpr size_t kMaxWord = 4095;
+constexpr size_t kPhraseLimit = 4096;
+constexpr int kReloadInterval = 10;
+constexpr size_t kMaxPrimaryField = 6;
+constexpr int kFoundCode = 470;
+
+void ReleaseEntry(void* value) { delete static_cast<DictionaryEntry*>(value); }
+
+// Word bytes: letters, digits, '_' and the Latin-1 letters (0xC0-0xFF without the
+// multiplication and division signs).
+struct WordBytes {
+  bool table[256] = {};
+  WordBytes() {
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
+    for (int c = '0'; c <= '9'; ++c) table[c] = true;
+    table[static_cast<unsigned char>('_')] = true;
+    for (int c = 0xC0; c <= 0xFF; ++c) table[c] = c != 0xD7 && c != 0xF7;
+  }
+};
+const WordBytes kWordBytes;
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+void LowerAscii(std::string& text) {
+  for (char& c : text) c = LowerAscii(c);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+int32_t Clamp32(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// A double truncated toward zero, kept inside the range of a 64-bit integer.
+int64_t Truncate(double value) {
+  constexpr double kLimit = 9.0e18;
+  if (!(value == value)) return 0;
+  return static_cast<int64_t>(std::clamp(value, -kLimit, kLimit));
+}
+
+// A score field: only '+', '-' and digits; converted as an optional sign followed
+// by digits (conversion stops at the first byte that does not fit), clamped.
+bool ScoreField(std::string_view field, int32_t& value) {
+  for (char c : field)
+    if (c != '+' && c != '-' && (c < '0' || c > '9')) return false;
+  size_t i = 0;
+  bool negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  int64_t n = 0;
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
+    n = n * 10 + (field[i] - '0');
+    if (n > (int64_t{1} << 32)) n = int64_t{1} << 32;
+  }
+  value = Clamp32(negative ? -n : n);
+  return true;
+}
+
+struct DictionaryLine {
+  std::string_view word, flag, dictionary, primary, secondary;
+};
+
+// Splits a line (line ends removed) into its six ':'-separated fields.
+bool SplitDictionaryLine(std::string_view line, DictionaryLine& out) {
+  std::string_view fields[6];
+  size_t from = 0;
+  for (int i = 0; i < 5; ++i) {
+    size_t colon = line.find(':', from);
+    if (colon == std::string_view::npos) return false;
+    fields[i] = line.substr(from, colon - from);
+    from = colon + 1;
+  }
+  fields[5] = line.substr(from);
+  if (fields[5].find(':') != std::string_view::npos) return false;
+  if (fields[1].size() != 1 || fields[4].size() > kMaxPrimaryField) return false;
+  out = {fields[0], fields[1], fields[2], fields[4], fields[5]};
+  return true;
+}
+
+void TrimLineEnd(std::string& line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+}
+
+// The multiplier of a score in a scoring mode.
+double Multiplier(int mode, double value) {
+  static const double kUp[] = {1.0, 0.5, 0.67, 1.0, 1.5, 2.0};
+  static const double kDown[] = {1.0, 2.0, 1.5, 1.0, 0.67, 0.5};
+  int m = (mode >= 1 && mode <= 5) ? mode : 0;
+  return value >= 0 ? kUp[m] : kDown[m];
+}
+
+bool ModifiedTime(const std::string& path, time_t& when) {
+  if (!FileExists(path, false)) return false;
+  CTernDiskFile file(path, TernFileMode::ReadOnly);
+  return file.ModificationTime(when);
+}
+
+}  // namespace
+
+DictionaryStore::DictionaryStore(const std::string& vendorPath, const std::string& localPath)
+    : m_VendorPath(vendorPath), m_LocalPath(localPath) {}
+
+DictionaryStore::~DictionaryStore() {
+  m_Lock.WriteLock();
+  ClearLocked();
+  m_Local.Clear(ReleaseEntry);
+  m_Lock.WriteUnlock();
+}
+
+void DictionaryStore::ClearLocked() {
+  m_Phrases.Clear(ReleaseEntry);
+  m_Words.Clear(ReleaseEntry);
+  m_DictNames.clear();
+  m_MaxPhraseWords = 0;
+}
+
+bool DictionaryStore::ErrorState() {
+  m_Lock.ReadLock();
+  bool error = m_Error != 0;
+  m_Lock.ReadUnlock();
+  return error;
+}
+
+time_t DictionaryStore::LoadedTime() {
+  m_Lock.ReadLock();
+  time_t loaded = m_Loaded;
+  m_Lock.ReadUnlock();
+  return loaded;
+}
+
+int DictionaryStore::Load(int force) {
+  m_Lock.WriteLock();
+  time_t now = PlatformNow();
+  if (force == 0 && m_Loaded != 0 && now - m_Loaded <= 1) {
+    m_Lock.WriteUnlock();
+    return 0;
+  }
+  // Every load starts from empty tables, also after a load that failed halfway.
+  ClearLocked();
+  m_Local.Clear(ReleaseEntry);
+  bool ok = false;
+  try {
+    CTernDataSetLock named(kDictionaryFileLock);
+    ok = LoadFileLocked(m_VendorPath, true) && LoadFileLocked(m_LocalPath, false);
+    if (ok) IndexLoadedLocked();
+  } catch (const std::bad_alloc&) {
+    TernReportEvent(TernEventType::Error, 22);
+    ok = false;
+  } catch (const CTernException&) {
+    ok = false;  // reported when it was made
+  }
+  if (ok) {
+    m_Loaded = now;
+    m_Error = 0;
+  } else {
+    m_Error = 1;
+  }
+  m_LastCheck = now;
+  m_Lock.WriteUnlock();
+  return ok ? 0 : 1;
+}
+
+bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
+  // A missing vendor file fails the load without a word; a missing local file is
+  // simply no words. A local file that exists but cannot be read fails the load, so
+  // that a save never replaces words it could not see.
+  if (!FileExists(path, false)) return !vendor;
+  CTernDiskFile file(path, TernFileMode::ReadOnly);
+  if (!file.Open()) return false;
+  const char* terminator = vendor ? "\xA0" : "\n";
+  std::string line;
+  int32_t n = file.ReadLine(line, terminator);
+  if (n <= 0) {
+    TernReportEventF(TernEventType::Error, 24, path, 0);
+    return false;
+  }
+  // The vendor header is plain text. Should it end with LF rather than with the
+  // exchanged line end, the first exchanged line follows it in what was read.
+  std::string carried;
+  if (vendor) {
+    size_t lf = line.find('\n');
+    if (lf != std::string::npos && lf + 1 < line.size()) {
+      carried = line.substr(lf + 1);
+      line.resize(lf + 1);
+    }
+  }
+  switch (TernCheckListDictHeader(line)) {
+    case TernHeaderState::Corrupt:
+      TernReportEventF(TernEventType::Error, 24, path, 0);
+      return false;
+    case TernHeaderState::Unsupported:
+      TernReportEventF(TernEventType::Error, 25, path, std::string(1, line.size() > 2 ? line[2] : ' '));
+      return false;
+    case TernHeaderState::Ok:
+      break;
+  }
+  for (int32_t lineNumber = 1;; ++lineNumber) {
+    if (!carried.empty()) {
+      line.swap(carried);
+      carried.clear();
+    } else {
+      n = file.ReadLine(line, terminator);
+      if (n == 0) break;
+      if (n < 0) {
+        TernReportEventF(TernEventType::Error, 24, path, lineNumber);
+        return false;
+      }
+    }
+    if (vendor) TernSwapHalves(line);
+    TrimLineEnd(line);
+    DictionaryLine fields;
+    int32_t primary = 0, secondary = 0;
+    if (!SplitDictionaryLine(line, fields) || !ScoreField(fields.primary, primary) ||
+        !ScoreField(fields.secondary, secondary)) {
+      TernReportEventF(TernEventType::Error, 24, path, lineNumber);
+      return false;
+    }
+    auto entry = std::make_unique<DictionaryEntry>();
+    entry->m_Replace = fields.flag[0] == 'R' ? 1 : 0;
+    entry->m_Dictionary.assign(fields.dictionary);
+    entry->m_Primary = primary;
+    entry->m_Secondary = secondary;
+    std::string word(fields.word);
+    LowerAscii(word);
+    AddLoadedEntryLocked(word, std::move(entry), vendor);
+  }
+  return true;
+}
+
+void DictionaryStore::AddLoadedEntryLocked(const std::string& word,
+                                           std::unique_ptr<DictionaryEntry> entry, bool vendor) {
+  std::string key = TernSwappedCopy(word);
+  std::unique_ptr<DictionaryEntry> localCopy;
+  if (!vendor) localCopy = std::make_unique<DictionaryEntry>(*entry);
+  if (word.find(' ') != std::string::npos) {
+    // Each word of a phrase is known to the word table, so that the scan keeps a
+    // run of them open; a word listed by itself keeps its own entry.
+    size_t from = 0;
+    while (from <= word.size()) {
+      size_t space = word.find(' ', from);
+      if (space == std::string::npos) space = word.size();
+      if (space > from) {
+        std::string part = TernSwappedCopy(std::string_view(word).substr(from, space - from));
+        if (!m_Words.Find(part)) {
+          auto partEntry = std::make_unique<DictionaryEntry>();
+          partEntry->m_Dictionary = entry->m_Dictionary;
+          partEntry->m_PhrasePart = 1;
+          m_Words.Insert(part, partEntry.release(), ReleaseEntry);
+        }
+      }
+      from = space + 1;
+    }
+    m_Phrases.Insert(key, entry.release(), ReleaseEntry);
+  } else {
+    m_Words.Insert(key, entry.release(), ReleaseEntry);
+  }
+  if (localCopy) m_Local.Insert(key, localCopy.release(), ReleaseEntry);
+}
+
+void DictionaryStore::IndexLoadedLocked() {
+  std::unordered_map<std::string, int32_t> names;
+  auto indexOf = [&](const std::string& name) {
+    auto [it, added] = names.emplace(name, static_cast<int32_t>(m_DictNames.size()));
+    if (added) m_DictNames.push_back(name);
+    return it->second;
+  };
+  void* value = nullptr;
+  for (bool more = m_Words.First(nullptr, &value); more; more = m_Words.Next(nullptr, &value)) {
+    auto* entry = static_cast<DictionaryEntry*>(value);
+    entry->m_DictIndex = indexOf(entry->m_Dictionary);
+    entry->m_Words = 1;
+  }
+  // A phrase's place in the table's order decides the order in which phrase scores
+  // are added up.
+  int32_t order = 0;
+  std::string key;
+  for (bool more = m_Phrases.First(&key, &value); more; more = m_Phrases.Next(&key, &value)) {
+    auto* entry = static_cast<DictionaryEntry*>(value);
+    entry->m_DictIndex = indexOf(entry->m_Dictionary);
+    entry->m_Order = order++;
+    std::string phrase = TernSwappedCopy(key);
+    int32_t words = 0;
+    bool inWord = false;
+    for (char c : phrase) {
+      if (c != ' ' && !inWord) words++;
+      inWord = c != ' ';
+    }
+    entry->m_Words = words;
+    m_MaxPhraseWords = std::max(m_MaxPhraseWords, words);
+  }
+}
+
+int DictionaryStore::CheckReload() {
+  time_t now = PlatformNow();
+  m_Lock.ReadLock();
+  bool due = now - m_LastCheck >= kReloadInterval;
+  time_t loaded = m_Loaded;
+  m_Lock.ReadUnlock();
+  if (!due) return 0;
+  // A file written in the second of the last load counts as changed: file times
+  // have whole seconds, and such a change would otherwise never be seen.
+  time_t vendorTime = 0, localTime = 0;
+  bool changed = (ModifiedTime(m_VendorPath, vendorTime) && vendorTime >= loaded) ||
+                 (ModifiedTime(m_LocalPath, localTime) && localTime >= loaded);
+  if (!changed) {
+    m_Lock.WriteLock();
+    m_LastCheck = now;
+    m_Lock.WriteUnlock();
+    return 0;
+  }
+  return Load(0);
+}
+
+DictionaryEntry* DictionaryStore::FindWordLocked(std::string_view lowerWord, std::string& key) {
+  key.assign(lowerWord);
+  TernSwapHalves(key);
+  DictionaryEntry* entry = nullptr;
+  return m_Words.Find(key, &entry) ? entry : nullptr;
+}
+
+bool DictionaryStore::InUseLocked(const DictionaryEntry& entry, InUse& inUse) const {
+  auto test = [&] { return inUse.dicts.find(entry.m_Dictionary) != std::string_view::npos; };
+  if (entry.m_DictIndex < 0 || static_cast<size_t>(entry.m_DictIndex) >= inUse.known.size())
+    return test();
+  signed char& known = inUse.known[static_cast<size_t>(entry.m_DictIndex)];
+  if (known < 0) known = test() ? 1 : 0;
+  return known == 1;
+}
+
+void DictionaryStore::ScorePhrase(std::string_view phrase, int mode, std::string_view dictsInUse,
+                                  int32_t& score, int32_t& secondary, int32_t& replace) {
+  m_Lock.ReadLock();
+  InUse inUse{dictsInUse, std::vector<signed char>(m_DictNames.size(), -1)};
+  int64_t s = 0, t = 0;
+  ScorePhraseLocked(phrase, mode, inUse, s, t, replace);
+  m_Lock.ReadUnlock();
+  score = Clamp32(s);
+  secondary = Clamp32(t);
+}
+
+void DictionaryStore::ScorePhraseLocked(std::string_view phrase, int mode, InUse& inUse,
+                                        int64_t& score, int64_t& secondary, int32_t& replace) {
+  double a = 0.0, b = 0.0;
+  int known = 0;
+  bool inUseSeen = false;
+  bool lastListed = false;
+  replace = 0;
+  std::vector<std::pair<size_t, size_t>> words;  // start and end of each word
+  std::string key;
+  key.reserve(phrase.size());
+  size_t from = 0;
+  while (from < phrase.size()) {
+    size_t space = phrase.find(' ', from);
+    if (space == std::string_view::npos) space = phrase.size();
+    if (space > from) {
+      words.emplace_back(from, space);
+      DictionaryEntry* entry = FindWordLocked(phrase.substr(from, space - from), key);
+      if (entry) {
+        if (InUseLocked(*entry, inUse)) inUseSeen = true;
+        known++;
+        a += entry->m_Primary * Multiplier(mode, entry->m_Primary);
+        b += entry->m_Secondary * Multiplier(mode, entry->m_Secondary);
+      } else {
+        b -= 5.0;
+      }
+      lastListed = entry != nullptr;
+    }
+    from = space + 1;
+  }
+  if (known > 1 && m_MaxPhraseWords > 1) {
+    // Phrase entries that occur in this phrase as whole words, each occurrence
+    // counted, added up in the phrase table's order.
+    std::vector<std::pair<int32_t, const DictionaryEntry*>> matches;
+    for (size_t i = 0; i < words.size(); ++i) {
+      size_t last = std::min(words.size(), i + static_cast<size_t>(m_MaxPhraseWords));
+      for (size_t j = i + 1; j < last; ++j) {
+        key.assign(phrase.substr(words[i].first, words[j].second - words[i].first));
+        TernSwapHalves(key);
+        DictionaryEntry* entry = nullptr;
+        if (m_Phrases.Find(key, &entry)) matches.emplace_back(entry->m_Order, entry);
+      }
+    }
+    std::stable_sort(matches.begin(), matches.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (const auto& match : matches) {
+      const DictionaryEntry& entry = *match.second;
+      if (!InUseLocked(entry, inUse)) continue;
+      a += entry.m_Primary * Multiplier(mode, entry.m_Primary);
+      if (entry.m_Replace) replace = 1;
+    }
+  }
+  // Every unlisted word costs 5 from the secondary score. The 5 given back cancel
+  // the one unlisted word that ends a run closed by two unlisted words; a phrase
+  // whose last word is listed (closed by the end of the text) has no such word.
+  int64_t whole = Truncate(a);
+  int64_t rest = Truncate(lastListed ? b : b + 5.0);
+  if (inUseSeen) {
+    score = known > 1 ? whole + rest : whole;
+    secondary = known > 1 ? 0 : rest;
+  } else {
+    score = 0;
+    secondary = rest;
+  }
+}
+
+int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view dictsInUse,
+                           int32_t& score, std::string* found, size_t foundSize) {
+  if (found) found->clear();
+  score = 0;
+  CheckReload();
+  m_Lock.ReadLock();
+  if (m_Error) {
+    m_Lock.ReadUnlock();
+    return 1;
+  }
+  const std::string foundWord = m_Messages.Text(kFoundCode);
+  const size_t headRoom = foundWord.size() + 10;
+  InUse inUse{dictsInUse, std::vector<signed char>(m_DictNames.size(), -1)};
+  int64_t total = 0, secondaryTotal = 0;
+  bool open = false, pending = false;
+  size_t start = 0, end = 0, used = 0;
+  std::string phrase, word, key;
+  phrase.reserve(kPhraseLimit);
+  word.reserve(kMaxWord);
+  key.reserve(kMaxWord);
+
+  auto append = [&](std::string_view shown) {
+    found->append(foundWord).append(": ").append(shown).append("\r\n");
+  };
+  size_t wordLength = 0;
+  for (size_t pos = 0; pos <= length; ++pos) {
+    if (pos < length && kWordBytes.table[static_cast<unsigned char>(text[pos])]) {
+      wordLength++;
+      continue;
+    }
+    if (wordLength == 0) continue;
+    const size_t wordStart = pos - wordLength;
+    const size_t length0 = wordLength;
+    wordLength = 0;
+    // A run of word bytes too long for the word buffer is no listed word.
+    DictionaryEntry* entry = nullptr;
+    bool fits = length0 <= kMaxWord;
+    if (fits) {
+      word.assign(text + wordStart, length0);
+      LowerAscii(word);
+      entry = FindWordLocked(word, key);
+    }
+    if (entry) {
+      if (!open) {
+        phrase = word;
+        open = true;
+        start = wordStart;
+      } else if (phrase.size() + length0 + 2 < kPhraseLimit) {
+        phrase.append(1, ' ').append(word);
+      }
+      end = pos - 1;
+      pending = false;
+      if (entry->m_Replace) memset(text + wordStart, '-', length0);
+    } else if (open && !pending) {
+      if (fits && phrase.size() + length0 + 2 < kPhraseLimit) phrase.append(1, ' ').append(word);
+      pending = true;
+    } else if (open) {
+      // Two unlisted words in a row close the run; the second is dropped.
+      int64_t s = 0, t = 0;
+      int32_t r = 0;
+      ScorePhraseLocked(phrase, mode, inUse, s, t, r);
+      total += s;
+      secondaryTotal += t;
+      open = pending = false;
+      if (r && start <= end) memset(text + start, '-', end - start + 1);
+      if (s > 0 && found) {
+        size_t space = phrase.rfind(' ');
+        std::string_view shown(phrase);
+        if (space != std::string::npos) shown = shown.substr(0, space + 1);
+        if (shown.size() + headRoom + used < foundSize) {
+          append(shown);
+          used += shown.size() + headRoom + 1;
+        }
+      }
+    }
+  }
+  if (open) {
+    // A run closed by the end of the text is scored but not masked.
+    int64_t s = 0, t = 0;
+    int32_t r = 0;
+    ScorePhraseLocked(phrase, mode, inUse, s, t, r);
+    total += s;
+    secondaryTotal += t;
+    if (s > 0 && found && phrase.size() + headRoom + used < foundSize) append(phrase);
+  }
+  int64_t result = total;
+  if (mode >= 3 && total > 0) {
+    int64_t bonus = secondaryTotal / 3;
+    if (bonus > total) bonus = total;
+    result = total + bonus;
+  }
+  m_Lock.ReadUnlock();
+  score = Clamp32(result);
+  return 0;
+}
+
+int DictionaryStore::AddWord(std::string_view word, std::string_view dictionary, int32_t score,
+                             int32_t replace) {
+  // A word or name with a field separator or a line end would corrupt the local
+  // file when it is written back.
+  auto unsafe = [](std::string_view text) {
+    return text.find_first_of(":\r\n") != std::string_view::npos;
+  };
+  if (word.empty() || unsafe(word) || unsafe(dictionary)) return 1;
+  DictionaryEntry* entry = nullptr;
+  std::string key;
+  try {
+    entry = new DictionaryEntry;
+    entry->m_Replace = replace;
+    entry->m_Dictionary.assign(dictionary);
+    entry->m_Primary = score;
+    key.assign(word);
+    LowerAscii(key);
+    TernSwapHalves(key);
+  } catch (const std::bad_alloc&) {
+    delete entry;
+    TernReportEvent(TernEventType::Error, 22);
+    return 1;
+  }
+  m_Lock.WriteLock();
+  m_Local.Insert(key, entry, ReleaseEntry);
+  m_Lock.WriteUnlock();
+  return 0;
+}
+
+int DictionaryStore::RemoveWord(std::string_view word) {
+  std::string key = TernSwappedCopy(word);
+  m_Lock.WriteLock();
+  DictionaryEntry* entry = nullptr;
+  bool removed = m_Local.Find(key, &entry, true);
+  m_Lock.WriteUnlock();
+  delete entry;
+  return removed ? 0 : 1;
+}
+
+int DictionaryStore::Save() {
+  m_Lock.WriteLock();
+  if (m_Error) {
+    m_Lock.WriteUnlock();
+    TernReportEvent(TernEventType::Error, 28);
+    return 1;
+  }
+  bool ok = false;
+  try {
+    CTernDataSetLock named(kDictionaryFileLock);
+    CTernLockGuard walk(m_LocalWalk);
+    auto write = [this](CTernFile& file) {
+      std::string out = TernListDictHeader(PlatformNow());
+      std::string key;
+      void* value = nullptr;
+      for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
+        const auto* entry = static_cast<const DictionaryEntry*>(value);
+        TernSwapHalves(key);
+        out.append(key).append(entry->m_Replace ? ":R:" : ":N:").append(entry->m_Dictionary);
+        out.append(":english:").append(std::to_string(entry->m_Primary)).append(1, ':');
+        out.append(std::to_string(entry->m_Secondary)).append("\r\n");
+        if (out.size() >= 65536) {
+          if (file.Write(out) != static_cast<int32_t>(out.size())) return false;
+          out.clear();
+        }
+      }
+      return file.Write(out) == static_cast<int32_t>(out.size());
+    };
+    ok = TernWriteListDictFile(m_LocalPath, write);
+  } catch (const CTernException&) {
+    ok = false;
+  }
+  m_Lock.WriteUnlock();
+  return ok ? 0 : 1;
+}
+
+void DictionaryStore::RemoveDictionary(std::string_view dictionary) {
+  std::vector<std::string> words;
+  m_Lock.ReadLock();
+  {
+    CTernLockGuard walk(m_LocalWalk);
+    std::string key;
+    void* value = nullptr;
+    for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
+      if (EqualNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
+        words.push_back(TernSwappedCopy(key));
+    }
+  }
+  m_Lock.ReadUnlock();
+  for (const std::string& word : words) RemoveWord(word);
+  Save();
+}
+
+void DictionaryStore::ListWords(std::string_view dictionary, CTernList<CTernString>& list) {
+  if (!list.HasCompare()) TernListNoCompare();
+  CheckReload();
+  m_Lock.ReadLock();
+  {
+    CTernLockGuard walk(m_LocalWalk);
+    std::string key;
+    void* value = nullptr;
+    for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
+      if (EqualNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
+        list.AddInOrder(CTernString(TernSwappedCopy(key)));
+    }
+  }
+  m_Lock.ReadUnlock();
+}
+
+bool DictionaryStore::LookupWord(std::string_view word, int32_t& score, int32_t& replace) {
+  CheckReload();
+  std::string key = TernSwappedCopy(word);
+  m_Lock.ReadLock();
+  DictionaryEntry* entry = nullptr;
+  bool found = m_Local.Find(key, &entry);
+  if (found) {
+    score = entry->m_Primary;
+    replace = entry->m_Replace;
+  }
+  m_Lock.ReadUnlock();
+  return found;
+}
