@@ -106,10 +106,6 @@ bool SplitDictionaryLine(std::string_view line, DictionaryLine& out) {
   return true;
 }
 
-void TrimLineEnd(std::string& line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-}
-
 // The multiplier of a score in a scoring mode.
 double Multiplier(int mode, double value) {
   static const double kUp[] = {1.0, 0.5, 0.67, 1.0, 1.5, 2.0};
@@ -196,52 +192,18 @@ bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
   if (!FileExists(path, false)) return !vendor;
   CTernDiskFile file(path, TernFileMode::ReadOnly);
   if (!file.Open()) return false;
-  const char* terminator = vendor ? "\xA0" : "\n";
+  CTernListDictReader reader(file, path, vendor);
+  if (!reader.ReadHeader()) return false;
   std::string line;
-  int32_t n = file.ReadLine(line, terminator);
-  if (n <= 0) {
-    TernReportEventF(TernEventType::Error, 24, path, 0);
-    return false;
-  }
-  // The vendor header is plain text. Should it end with LF rather than with the
-  // exchanged line end, the first exchanged line follows it in what was read.
-  std::string carried;
-  if (vendor) {
-    size_t lf = line.find('\n');
-    if (lf != std::string::npos && lf + 1 < line.size()) {
-      carried = line.substr(lf + 1);
-      line.resize(lf + 1);
-    }
-  }
-  switch (TernCheckListDictHeader(line)) {
-    case TernHeaderState::Corrupt:
-      TernReportEventF(TernEventType::Error, 24, path, 0);
-      return false;
-    case TernHeaderState::Unsupported:
-      TernReportEventF(TernEventType::Error, 25, path, std::string(1, line.size() > 2 ? line[2] : ' '));
-      return false;
-    case TernHeaderState::Ok:
-      break;
-  }
-  for (int32_t lineNumber = 1;; ++lineNumber) {
-    if (!carried.empty()) {
-      line.swap(carried);
-      carried.clear();
-    } else {
-      n = file.ReadLine(line, terminator);
-      if (n == 0) break;
-      if (n < 0) {
-        TernReportEventF(TernEventType::Error, 24, path, lineNumber);
-        return false;
-      }
-    }
-    if (vendor) TernSwapHalves(line);
-    TrimLineEnd(line);
+  for (;;) {
+    int got = reader.Next(line);
+    if (got == 0) break;
+    if (got < 0) return false;
     DictionaryLine fields;
     int32_t primary = 0, secondary = 0;
     if (!SplitDictionaryLine(line, fields) || !ScoreField(fields.primary, primary) ||
         !ScoreField(fields.secondary, secondary)) {
-      TernReportEventF(TernEventType::Error, 24, path, lineNumber);
+      TernReportEventF(TernEventType::Error, 24, path, reader.LineNumber());
       return false;
     }
     auto entry = std::make_unique<DictionaryEntry>();

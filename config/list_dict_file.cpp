@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/disk_file.h"
+#include "service/eventlog.h"
 
 void TernSwapHalves(std::string& text) {
   for (char& c : text) c = TernSwapHalves(c);
@@ -25,6 +26,55 @@ TernHeaderState TernCheckListDictHeader(std::string_view line) {
   if (line.size() < 2 || line[0] != '#' || line[1] != ' ') return TernHeaderState::Corrupt;
   if (line.size() < 3 || line[2] != kTernListDictVersion) return TernHeaderState::Unsupported;
   return TernHeaderState::Ok;
+}
+
+CTernListDictReader::CTernListDictReader(CTernFile& file, const std::string& path, bool exchanged)
+    : m_File(file), m_Path(path), m_Exchanged(exchanged) {}
+
+bool CTernListDictReader::ReadHeader() {
+  std::string line;
+  int32_t n = m_File.ReadLine(line, m_Exchanged ? "\xA0" : "\n");
+  if (n <= 0) {
+    TernReportEventF(TernEventType::Error, 24, m_Path, 0);
+    return false;
+  }
+  if (m_Exchanged) {
+    size_t lf = line.find('\n');
+    if (lf != std::string::npos && lf + 1 < line.size()) {
+      m_Carried = line.substr(lf + 1);
+      line.resize(lf + 1);
+    }
+  }
+  switch (TernCheckListDictHeader(line)) {
+    case TernHeaderState::Corrupt:
+      TernReportEventF(TernEventType::Error, 24, m_Path, 0);
+      return false;
+    case TernHeaderState::Unsupported:
+      TernReportEventF(TernEventType::Error, 25, m_Path,
+                       std::string(1, line.size() > 2 ? line[2] : ' '));
+      return false;
+    case TernHeaderState::Ok:
+      break;
+  }
+  return true;
+}
+
+int CTernListDictReader::Next(std::string& line) {
+  m_LineNumber++;
+  if (!m_Carried.empty()) {
+    line.swap(m_Carried);
+    m_Carried.clear();
+  } else {
+    int32_t n = m_File.ReadLine(line, m_Exchanged ? "\xA0" : "\n");
+    if (n == 0) return 0;
+    if (n < 0) {
+      TernReportEventF(TernEventType::Error, 24, m_Path, m_LineNumber);
+      return -1;
+    }
+  }
+  if (m_Exchanged) TernSwapHalves(line);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  return 1;
 }
 
 bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write) {

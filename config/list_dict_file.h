@@ -4,11 +4,13 @@
 // writing of a whole file by the replacement rule, creating it the first time.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
 
 #include "base/exception.h"
+#include "base/file.h"
 #include "base/file_ops.h"
 #include "base/named_lock.h"
 
@@ -29,6 +31,32 @@ std::string TernListDictHeader(time_t when);
 enum class TernHeaderState { Ok, Corrupt, Unsupported };
 // Checks the first three bytes of a header line: "# " and the version character.
 TernHeaderState TernCheckListDictHeader(std::string_view line);
+
+// Reads a lists or dictionary file: the header line, then every further line with
+// its byte halves exchanged back when the file stores them exchanged, and its
+// trailing CR and LF removed. Exchanged files end their lines with 0xA0 (an
+// exchanged LF), plain files with LF. The header is plain text in both; should an
+// exchanged file's header end with a plain LF, the line read with it is kept as the
+// first line. Failures are reported with the file's path: a missing or malformed
+// header (24 at line 0), another version (25), a failed read (24 at its line).
+class CTernListDictReader {
+ public:
+  CTernListDictReader(CTernFile& file, const std::string& path, bool exchanged);
+
+  // Reads and checks the header; false (reported) when it is not a good header.
+  bool ReadHeader();
+  // The next line: 1 with line set, 0 at the end, -1 when reading failed.
+  int Next(std::string& line);
+  // The number of the line Next gave last (the first after the header is 1).
+  int32_t LineNumber() const { return m_LineNumber; }
+
+ private:
+  CTernFile& m_File;
+  const std::string& m_Path;
+  const bool m_Exchanged;
+  std::string m_Carried;
+  int32_t m_LineNumber = 0;
+};
 
 // Writes the whole file through write: by the replacement rule (_new, _old) when
 // the file exists, else into path + "_new", which is then renamed to path. False
