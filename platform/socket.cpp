@@ -1,0 +1,156 @@
+// IPv4 sockets over the BSD socket calls.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+sockaddr_in Make(uint32_t address, uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = address;
+  a.sin_port = htons(port);
+  return a;
+}
+
+void Split(const sockaddr_in& a, uint32_t& address, uint16_t& port) {
+  address = a.sin_addr.s_addr;
+  port = ntohs(a.sin_port);
+}
+
+}  // namespace
+
+int PlatformSocketError() { return errno; }
+
+PlatformSocket PlatformSocketOpen(bool stream) {
+  return socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+}
+
+int PlatformSocketClose(PlatformSocket s) {
+  // After EINTR the descriptor is gone on Linux: closing again could hit another's.
+  int rc = close(s);
+  return rc == 0 || errno == EINTR ? 0 : -1;
+}
+
+int PlatformSocketShutdownSend(PlatformSocket s) { return shutdown(s, SHUT_WR); }
+
+int PlatformSocketBind(PlatformSocket s, uint32_t address, uint16_t port, bool forListening) {
+  if (forListening) {
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  }
+  sockaddr_in a = Make(address, port);
+  return bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+}
+
+int PlatformSocketListen(PlatformSocket s, int backlog) { return listen(s, backlog); }
+
+PlatformSocket PlatformSocketAccept(PlatformSocket s, uint32_t& address, uint16_t& port) {
+  for (;;) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    int fd = accept4(s, reinterpret_cast<sockaddr*>(&a), &length, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      Split(a, address, port);
+      return fd;
+    }
+    if (errno != EINTR) return kPlatformInvalidSocket;
+  }
+}
+
+int PlatformSocketConnect(PlatformSocket s, uint32_t address, uint16_t port) {
+  sockaddr_in a = Make(address, port);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
+  if (errno != EINTR) return -1;
+  // An interrupted connect goes on in the background: wait for its outcome.
+  pollfd p{s, POLLOUT, 0};
+  while (poll(&p, 1, -1) < 0)
+    if (errno != EINTR) return -1;
+  int err = 0;
+  socklen_t length = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &length) != 0) return -1;
+  if (err == 0) return 0;
+  errno = err;
+  return -1;
+}
+
+int PlatformSocketLocalName(PlatformSocket s, uint32_t& address, uint16_t& port) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) return -1;
+  Split(a, address, port);
+  return 0;
+}
+
+int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  if (getpeername(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) return -1;
+  Split(a, address, port);
+  return 0;
+}
+
+int PlatformSocketWaitReadable(PlatformSocket s, int seconds) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{s, POLLIN, 0};
+    int rc = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (rc > 0) return 1;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = recv(s, buffer, size, 0);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length) {
+  const char* at = static_cast<const char*>(buffer);
+  size_t sent = 0;
+  while (sent < length) {
+    ssize_t n = send(s, at + sent, length - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  return static_cast<long>(sent);
+}
+
+long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint32_t& address,
+                               uint16_t& port) {
+  for (;;) {
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    // MSG_TRUNC makes the call report the datagram's real length.
+    ssize_t n = recvfrom(s, buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &length);
+    if (n >= 0) {
+      Split(a, address, port);
+      return static_cast<long>(n);
+    }
+    if (errno != EINTR) return -1;
+  }
+}
+
+long PlatformSocketSendTo(PlatformSocket s, const void* buffer, size_t length, uint32_t address,
+                          uint16_t port) {
+  sockaddr_in a = Make(address, port);
+  for (;;) {
+    ssize_t n = sendto(s, buffer, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}

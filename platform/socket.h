@@ -1,0 +1,53 @@
+// The IPv4 sockets that stand in for Windows Sockets: thin calls over BSD sockets for
+// the endpoints, with blocking I/O and time-outs by waiting for readiness first.
+//
+// Addresses are IPv4 values in network byte order; ports are in host order. Every
+// call that fails returns -1 (or kPlatformInvalidSocket) and leaves the reason in
+// PlatformSocketError(), the errno of the calling thread. Calls interrupted by a
+// signal are repeated. Sends never raise SIGPIPE.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using PlatformSocket = int;
+constexpr PlatformSocket kPlatformInvalidSocket = -1;
+
+// The error of the last failed call on this thread.
+int PlatformSocketError();
+
+// A stream (TCP) or datagram (UDP) socket; kPlatformInvalidSocket on failure.
+// Stream sockets made for listening get address reuse so that a restarted server
+// is not kept off its port by connections of its previous life in TIME_WAIT
+// (the behaviour Windows shows without the option); a port another socket listens
+// on stays taken.
+PlatformSocket PlatformSocketOpen(bool stream);
+int PlatformSocketClose(PlatformSocket s);
+// Shuts the sending side down (the peer reads its end of data).
+int PlatformSocketShutdownSend(PlatformSocket s);
+
+int PlatformSocketBind(PlatformSocket s, uint32_t address, uint16_t port, bool forListening);
+int PlatformSocketListen(PlatformSocket s, int backlog);
+// The accepted socket, with the peer's address and port.
+PlatformSocket PlatformSocketAccept(PlatformSocket s, uint32_t& address, uint16_t& port);
+int PlatformSocketConnect(PlatformSocket s, uint32_t address, uint16_t port);
+
+int PlatformSocketLocalName(PlatformSocket s, uint32_t& address, uint16_t& port);
+int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port);
+
+// 1 when the socket can be read (data, a pending connection, the peer's close or
+// an error) within the time-out, 0 when it expires, -1 on failure.
+int PlatformSocketWaitReadable(PlatformSocket s, int seconds);
+
+// Bytes received (0 at the peer's close) or -1.
+long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size);
+// Sends the whole block (a stream socket may need several calls for that); the
+// length or -1.
+long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length);
+
+// One datagram into buffer. Returns its full length, which is larger than size
+// when the datagram did not fit (only size bytes were stored), or -1.
+long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint32_t& address,
+                               uint16_t& port);
+long PlatformSocketSendTo(PlatformSocket s, const void* buffer, size_t length, uint32_t address,
+                          uint16_t port);
