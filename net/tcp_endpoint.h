@@ -1,0 +1,152 @@
+// The TCP endpoint: one socket that listens or carries one connection, with a
+// receive buffer that readers take from by count or line by line.
+//
+// An endpoint remembers its state (disconnected, listening, connected) so that
+// misuse is reported to the event log by message code instead of reaching the
+// socket layer; the texts name the endpoint by its address's Describe() text. Every
+// operation holds the endpoint's lock for its whole duration, waits included, so an
+// endpoint is safe to share but is meant to be used by one thread at a time (the
+// flags and the state can be read without waiting for that lock).
+//
+// Time-outs are whole seconds; a time-out below 1 means no wait comes first and the
+// socket call blocks. Failures return false or -1. Creating or releasing a socket
+// that fails throws CTernException (123, 128), which has reported itself.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "base/buffer.h"
+#include "base/lock.h"
+#include "base/string.h"
+#include "net/network_address.h"
+#include "platform/socket.h"
+
+enum class TernTcpState { Disconnected = 0, Listening = 1, Connected = 2 };
+
+// Connections wait this long for the kernel's queue of pending connections; the
+// kernel may cap it.
+constexpr int kTernListenBacklog = 10000;
+// The longest line ReceiveLine takes unless told otherwise; 0 as a limit means none.
+constexpr size_t kTernLineLimit = 1 << 20;
+
+class CTernTcpEndpoint {
+ public:
+  CTernTcpEndpoint() = default;
+  explicit CTernTcpEndpoint(const CTernNetAddress& address);
+  // Closes the endpoint first when it is not disconnected.
+  ~CTernTcpEndpoint();
+  CTernTcpEndpoint(const CTernTcpEndpoint&) = delete;
+  CTernTcpEndpoint& operator=(const CTernTcpEndpoint&) = delete;
+
+  // Connects to the endpoint's address (the second form sets it first): resolves it
+  // and tries its IPv4 addresses in order, reporting each refusal (125, a warning)
+  // until one answers. REQUIRES: disconnected (115 when connected, 116 when
+  // listening). 122 when the address yields no IPv4 address.
+  bool Connect();
+  bool Connect(const CTernNetAddress& address);
+
+  // Binds to the address's IPv4 addresses in turn (129 for each failure; the
+  // wildcard address when it yields none) and listens with kTernListenBacklog (130).
+  // REQUIRES: disconnected (114 when listening, 117 when connected; warnings).
+  bool Listen(const CTernNetAddress& address);
+
+  // Accepts one pending connection into target, which becomes connected with the
+  // peer's IPv4 address and port as its address. With a time-out of 1 or more waits
+  // for one first; when none comes the timed-out flag is set and the result is
+  // false. REQUIRES: this listening (120), target disconnected (121).
+  bool Accept(CTernTcpEndpoint& target, int timeout);
+
+  // The bound IPv4 address and port (listening or connected; 118, 132), and the
+  // peer's (connected; 119, 133). address is replaced on success only.
+  bool LocalName(CTernNetAddress& address);
+  bool PeerName(CTernNetAddress& address);
+
+  // Delivers up to count bytes into buffer: buffered bytes first, then receives
+  // (at most kTernReadBlock at a time) while fewer are buffered, until the wait
+  // expires (timed-out flag) or the peer closes (closed flag). Returns the number
+  // delivered, or -1 on a socket error (nothing delivered). REQUIRES: connected
+  // (119), a buffer and a count of 0 or more (136).
+  long Receive(void* buffer, long count, int timeout);
+  // The same into text (replacing it). A count of 0 or less reads until the peer
+  // closes or the wait expires and delivers everything. Returns text's length or -1.
+  long Receive(CTernString& text, long count, int timeout);
+
+  // Takes one line, up to and including the first terminator (never empty, 137),
+  // receiving as the buffer runs dry. Returns the line's length with the
+  // terminator. When the wait expires or the peer closes first, returns the length
+  // of the partial text (possibly 0) with the timed-out or closed flag set; when the
+  // text reaches maxLength bytes without a terminator, returns them with the
+  // overlong flag set (the rest stays to be read). -1 on a socket error (text holds
+  // what was taken). With append the line is added to what text already holds (to
+  // go on with a partial line; a terminator split between the two is found).
+  // REQUIRES: connected (119).
+  long ReceiveLine(CTernString& text, std::string_view terminator, int timeout,
+                   size_t maxLength = kTernLineLimit, bool append = false);
+
+  // Sends the whole block; the length sent or -1. REQUIRES: connected (119), a
+  // buffer and a length of 0 or more (138).
+  long Send(const void* buffer, long length);
+  long Send(std::string_view text);
+  long Send(const CTernString& text);
+
+  // Moves other's connection (socket, state, address, buffered data and flags)
+  // here and leaves other disconnected. A listening endpoint closes its own socket
+  // first. REQUIRES: this not connected (115).
+  bool TakeOver(CTernTcpEndpoint& other);
+
+  // True when buffered data, received data or a pending connection is there within
+  // the time-out (at once when it is below 1); false when it expires or on failure
+  // (134). REQUIRES: listening or connected (119).
+  bool WaitReadable(int timeout);
+
+  // Shuts a connection's sending side down (124, a warning, on failure) and closes
+  // the socket (126 and false on failure); the endpoint is disconnected either way.
+  // REQUIRES: listening or connected (113, a warning, and false otherwise).
+  bool Close();
+
+  // Set when a receive found that the peer had closed the connection.
+  bool Closed() const { return m_Closed.load(); }
+  // Set when the last wait for data expired; cleared by every receive and accept.
+  bool TimedOut() const { return m_TimedOut.load(); }
+  // Set when the last ReceiveLine stopped at its length limit.
+  bool Overlong() const { return m_Overlong.load(); }
+  TernTcpState State() const { return m_State.load(); }
+  // A copy of the endpoint's address (for a connection, the peer's).
+  CTernNetAddress Address() const { return m_Address; }
+  // Bytes received and not yet taken.
+  size_t Buffered() const { return m_Buffer.Length(); }
+
+ private:
+  // Every helper below REQUIRES: m_Lock held.
+  bool ConnectLocked();
+  // A fresh stream socket; throws CTernException 123.
+  PlatformSocket NewSocketLocked();
+  // Closes a socket not (or no longer) owned by the endpoint; throws 128.
+  void ReleaseLocked(PlatformSocket s, size_t index);
+  // 1 readable, 0 timed out (flag set), -1 failed (134 reported). No wait below 1.
+  int WaitLocked(int timeout);
+  // Receives once into the buffer; the byte count, 0 at the peer's close (flag set)
+  // or -1.
+  long ReceiveBlockLocked(size_t max);
+  // Receives until want bytes are buffered, the wait expires or the peer closes;
+  // false on a failure.
+  bool FillLocked(size_t want, int timeout);
+  // Moves buffered bytes into line up to a terminator or maxLength; true when the
+  // line is finished either way.
+  bool TakeLineLocked(std::string& line, std::string_view terminator, size_t maxLength);
+  bool CloseLocked();
+  void ResetLocked();
+  std::string DescribeLocked(size_t index = 0) { return m_Address.Describe(index); }
+
+  mutable CTernLock m_Lock;  // held by every operation; guards the members below
+  std::atomic<TernTcpState> m_State{TernTcpState::Disconnected};
+  CTernNetAddress m_Address;
+  PlatformSocket m_Socket = kPlatformInvalidSocket;
+  CTernBuffer m_Buffer;
+  std::atomic<bool> m_Closed{false};
+  std::atomic<bool> m_TimedOut{false};
+  std::atomic<bool> m_Overlong{false};
+};

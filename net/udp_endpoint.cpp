@@ -1,0 +1,228 @@
+// The UDP endpoint over a datagram socket.
+#include "net/udp_endpoint.h"
+
+#include <vector>
+
+#include "base/exception.h"
+#include "service/eventlog.h"
+
+namespace {
+
+class ReadGuard {
+ public:
+  explicit ReadGuard(CTernRWLock& lock) : m_Lock(lock) { m_Lock.ReadLock(); }
+  ~ReadGuard() { m_Lock.ReadUnlock(); }
+  ReadGuard(const ReadGuard&) = delete;
+  ReadGuard& operator=(const ReadGuard&) = delete;
+
+ private:
+  CTernRWLock& m_Lock;
+};
+
+class WriteGuard {
+ public:
+  explicit WriteGuard(CTernRWLock& lock) : m_Lock(lock) { m_Lock.WriteLock(); }
+  ~WriteGuard() { m_Lock.WriteUnlock(); }
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+
+ private:
+  CTernRWLock& m_Lock;
+};
+
+}  // namespace
+
+CTernUdpEndpoint::~CTernUdpEndpoint() {
+  if (m_Open.load()) Close();
+}
+
+void CTernUdpEndpoint::Report(int code, int error) {
+  std::string where = m_Address.Describe();
+  if (error != 0)
+    TernReportEventF(TernEventType::Error, code, where, error);
+  else
+    TernReportEventF(TernEventType::Error, code, where);
+}
+
+PlatformSocket CTernUdpEndpoint::NewSocketLocked() {
+  PlatformSocket s = PlatformSocketOpen(false);
+  if (s == kPlatformInvalidSocket)
+    throw CTernException(185, m_Address.Describe(), PlatformSocketError());
+  return s;
+}
+
+bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
+  WriteGuard socketGuard(m_SocketLock);
+  CTernLockGuard guard(m_StateLock);
+  if (m_Open.load()) {
+    Report(191);
+    return false;
+  }
+  m_Address = address;
+  std::vector<uint32_t> addresses;
+  if (!m_Address.Resolve(addresses)) {
+    m_Address.AddAddress(0);
+    addresses.assign(1, 0);
+  }
+  PlatformSocket s = NewSocketLocked();
+  uint16_t port = m_Address.Port();
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    if (PlatformSocketBind(s, addresses[i], port, false) == 0) {
+      m_Socket = s;
+      m_Connected = false;
+      m_Open = true;
+      return true;
+    }
+    TernReportEventF(TernEventType::Error, 181, m_Address.Describe(i), PlatformSocketError());
+  }
+  if (PlatformSocketClose(s) != 0)
+    throw CTernException(186, m_Address.Describe(), PlatformSocketError());
+  return false;
+}
+
+bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
+  WriteGuard socketGuard(m_SocketLock);
+  CTernLockGuard guard(m_StateLock);
+  if (m_Open.load()) {
+    Report(191);
+    return false;
+  }
+  m_Address = address;
+  std::vector<uint32_t> addresses;
+  if (!m_Address.Resolve(addresses)) {
+    Report(177);
+    return false;
+  }
+  PlatformSocket s = NewSocketLocked();
+  uint16_t port = m_Address.Port();
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    if (PlatformSocketConnect(s, addresses[i], port) == 0) {
+      m_Socket = s;
+      m_Connected = true;
+      m_Open = true;
+      return true;
+    }
+    TernReportEventF(TernEventType::Warning, 178, m_Address.Describe(i), PlatformSocketError());
+  }
+  if (PlatformSocketClose(s) != 0)
+    throw CTernException(186, m_Address.Describe(), PlatformSocketError());
+  return false;
+}
+
+bool CTernUdpEndpoint::OpenSocket(PlatformSocket& s) {
+  CTernLockGuard guard(m_StateLock);
+  if (!m_Open.load()) {
+    Report(182);
+    return false;
+  }
+  s = m_Socket;
+  return true;
+}
+
+long CTernUdpEndpoint::ReceiveFrom(void* buffer, long size, int timeout, CTernNetAddress* sender) {
+  ReadGuard socketGuard(m_SocketLock);
+  m_TimedOut = false;
+  PlatformSocket s;
+  if (!OpenSocket(s)) return -1;
+  if (!buffer || size <= 0) {
+    Report(189);
+    return -1;
+  }
+  if (timeout >= 1) {
+    int rc = PlatformSocketWaitReadable(s, timeout);
+    if (rc < 0) {
+      Report(187, PlatformSocketError());
+      return -1;
+    }
+    if (rc == 0) {
+      m_TimedOut = true;
+      return 0;
+    }
+  }
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  long n = PlatformSocketReceiveFrom(s, buffer, static_cast<size_t>(size), ip, port);
+  if (n < 0) return -1;
+  if (sender) {
+    sender->SetAddress(ip);
+    sender->SetPort(port);
+  }
+  return n > size ? size : n;
+}
+
+long CTernUdpEndpoint::SendTo(const void* buffer, long length, CTernNetAddress* destination) {
+  ReadGuard socketGuard(m_SocketLock);
+  PlatformSocket s;
+  if (!OpenSocket(s)) return -1;
+  if (!buffer || length < 0) {
+    Report(190);
+    return -1;
+  }
+  size_t size = static_cast<size_t>(length);
+  if (!destination) {
+    bool connected;
+    {
+      CTernLockGuard guard(m_StateLock);
+      connected = m_Connected;
+    }
+    if (!connected) {
+      Report(188);
+      return -1;
+    }
+    return PlatformSocketSend(s, buffer, size);
+  }
+  std::vector<uint32_t> addresses;
+  if (!destination->Resolve(addresses)) {
+    TernReportEventF(TernEventType::Error, 177, destination->Describe());
+    return -1;
+  }
+  uint16_t port = destination->Port();
+  for (uint32_t ip : addresses) {
+    long n = PlatformSocketSendTo(s, buffer, size, ip, port);
+    if (n >= 0) return n;
+  }
+  return -1;
+}
+
+bool CTernUdpEndpoint::Close() {
+  WriteGuard socketGuard(m_SocketLock);
+  CTernLockGuard guard(m_StateLock);
+  if (!m_Open.load()) {
+    Report(179);
+    return false;
+  }
+  bool ok = PlatformSocketClose(m_Socket) == 0;
+  if (!ok) Report(180, PlatformSocketError());
+  m_Socket = kPlatformInvalidSocket;
+  m_Open = false;
+  m_Connected = false;
+  return ok;
+}
+
+bool CTernUdpEndpoint::LocalName(CTernNetAddress& address) {
+  ReadGuard socketGuard(m_SocketLock);
+  PlatformSocket s;
+  if (!OpenSocket(s)) return false;
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  if (PlatformSocketLocalName(s, ip, port) != 0) {
+    Report(183, PlatformSocketError());
+    return false;
+  }
+  address = CTernNetAddress(ip, port);
+  return true;
+}
+
+bool CTernUdpEndpoint::PeerName(CTernNetAddress& address) {
+  ReadGuard socketGuard(m_SocketLock);
+  PlatformSocket s;
+  if (!OpenSocket(s)) return false;
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  if (PlatformSocketPeerName(s, ip, port) != 0) {
+    Report(184, PlatformSocketError());
+    return false;
+  }
+  address = CTernNetAddress(ip, port);
+  return true;
+}
