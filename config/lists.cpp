@@ -1,0 +1,469 @@
+// ListStore: the lists file in memory, its look-ups and its changes.
+#include "config/lists.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "base/disk_file.h"
+#include "base/exception.h"
+#include "base/file_ops.h"
+#include "base/format.h"
+#include "config/attribute_table.h"
+#include "config/configuration.h"
+#include "config/list_dict_file.h"
+#include "net/mail_address.h"
+#include "platform/clock.h"
+#include "service/eventlog.h"
+
+namespace {
+
+const char kListFileLock[] = "TNLISTFILELOCK";
+constexpr char kSeparator = '\x1C';
+constexpr size_t kBlock = 10000;
+constexpr size_t kPrefixLength = 3;
+constexpr size_t kMaxListNames = 4095;
+constexpr int kReloadInterval = 10;
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+std::string Lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+std::string_view PrefixOf(std::string_view address) { return address.substr(0, kPrefixLength); }
+
+// Calls fn(name) for each name of a list-names text, stopping when it returns false.
+template <class F>
+void ForEachName(std::string_view lists, F fn) {
+  size_t from = 0;
+  while (from < lists.size()) {
+    size_t end = lists.find(kSeparator, from);
+    if (end == std::string_view::npos) end = lists.size();
+    if (end > from && !fn(lists.substr(from, end - from))) return;
+    from = end + 1;
+  }
+}
+
+bool NamesList(std::string_view lists, std::string_view name) {
+  bool found = false;
+  ForEachName(lists, [&](std::string_view each) {
+    found = EqualNoCase(each, name);
+    return !found;
+  });
+  return found;
+}
+
+// Removes every mention of name; true when there was one.
+bool RemoveName(std::string& lists, std::string_view name) {
+  std::string kept;
+  bool removed = false;
+  ForEachName(lists, [&](std::string_view each) {
+    if (EqualNoCase(each, name)) {
+      removed = true;
+    } else {
+      kept.append(each).append(1, kSeparator);
+    }
+    return true;
+  });
+  if (removed) lists.swap(kept);
+  return removed;
+}
+
+// A text that would break a line of the file.
+bool Unwritable(std::string_view text) {
+  return text.empty() || text.find_first_of("\x1C\r\n") != std::string_view::npos;
+}
+
+// The form in which AddToList keeps an address.
+std::string Normalised(std::string_view address) {
+  std::string out = Lowered(address);
+  while (!out.empty() && out.back() == '/') out.pop_back();
+  size_t scheme = out.find("://");
+  if (scheme != std::string::npos) out.erase(0, scheme + 3);
+  return out;
+}
+
+// The first character of the setting direction + "L" + name, 0 when absent.
+char SettingOf(const AttributeTable& settings, char direction, std::string_view name) {
+  std::string attribute(1, direction);
+  attribute.append(1, 'L').append(name);
+  std::string value;
+  if (!settings.Get(attribute, value) || value.empty()) return 0;
+  return value[0];
+}
+
+}  // namespace
+
+ListStore::ListStore(const std::string& path, bool exchangedLines)
+    : m_Path(path), m_Exchanged(exchangedLines) {}
+
+ListStore::~ListStore() { m_Prefixes.Clear(); }
+
+bool ListStore::ErrorState() {
+  m_Lock.ReadLock();
+  bool error = m_Error != 0;
+  m_Lock.ReadUnlock();
+  return error;
+}
+
+size_t ListStore::EntryCount() {
+  m_Lock.ReadLock();
+  size_t count = m_Entries.size();
+  m_Lock.ReadUnlock();
+  return count;
+}
+
+void ListStore::ReserveLocked(std::vector<Entry>& entries) {
+  if (entries.size() == entries.capacity())
+    entries.reserve((entries.size() / kBlock + 1) * kBlock);
+}
+
+void ListStore::RebuildIndexLocked() {
+  m_Prefixes.Clear();
+  std::string_view previous;
+  for (size_t i = 0; i < m_Entries.size(); ++i) {
+    std::string_view prefix = PrefixOf(m_Entries[i].m_Address);
+    if (i > 0 && prefix == previous) continue;
+    // A prefix may come back only in an array out of order; its first run counts.
+    if (!m_Prefixes.Find(prefix))
+      m_Prefixes.Insert(prefix, reinterpret_cast<void*>(static_cast<intptr_t>(i)));
+    previous = prefix;
+  }
+}
+
+int ListStore::Load(int force) {
+  m_Lock.WriteLock();
+  time_t now = PlatformNow();
+  if (force == 0 && m_Loaded != 0 && now - m_Loaded <= 1) {
+    m_Lock.WriteUnlock();
+    return 0;
+  }
+  bool ok = false;
+  std::vector<Entry> entries;
+  try {
+    entries.reserve(kBlock);
+    CTernDataSetLock named(kListFileLock);
+    ok = LoadFileLocked(entries);
+  } catch (const std::bad_alloc&) {
+    TernReportEvent(TernEventType::Error, 22);
+    ok = false;
+  } catch (const CTernException&) {
+    ok = false;  // reported when it was made
+  }
+  // What was read stays, but the error state keeps it from answering and saving.
+  m_Entries.swap(entries);
+  RebuildIndexLocked();
+  if (ok) {
+    m_Loaded = now;
+    m_Error = 0;
+  } else {
+    m_Error = 1;
+  }
+  m_LastCheck = now;
+  m_Lock.WriteUnlock();
+  return ok ? 0 : 1;
+}
+
+bool ListStore::LoadFileLocked(std::vector<Entry>& entries) {
+  if (!FileExists(m_Path, false)) return false;
+  CTernDiskFile file(m_Path, TernFileMode::ReadOnly);
+  if (!file.Open()) return false;
+  CTernListDictReader reader(file, m_Path, m_Exchanged);
+  if (!reader.ReadHeader()) return false;
+  std::string line, previousPrefix, longestPrefix;
+  int32_t run = 0, longest = 0;
+  bool inOrder = true;
+  for (;;) {
+    int got = reader.Next(line);
+    if (got == 0) break;
+    if (got < 0) return false;
+    size_t separator = line.find(kSeparator);
+    std::string prefix(PrefixOf(std::string_view(line).substr(0, separator)));
+    if (entries.empty() || prefix > previousPrefix) {
+      if (run > longest) {
+        longest = run;
+        longestPrefix = previousPrefix;
+      }
+      previousPrefix = prefix;
+      run = 1;
+    } else if (prefix == previousPrefix) {
+      run++;
+    } else {
+      TernReportEventF(TernEventType::Warning, 33, m_Path, prefix);
+    }
+    if (separator == std::string::npos) {
+      TernReportEventF(TernEventType::Error, 24, m_Path, reader.LineNumber());
+      return false;
+    }
+    ReserveLocked(entries);
+    Entry entry{line.substr(0, separator), line.substr(separator + 1)};
+    if (!entries.empty() && !(entries.back().m_Address < entry.m_Address)) inOrder = false;
+    entries.push_back(std::move(entry));
+  }
+  if (run > longest) {
+    longest = run;
+    longestPrefix = previousPrefix;
+  }
+  if (!inOrder) {
+    // Look-ups need the array in order: lines out of place (reported above when
+    // their prefix was) are sorted in, and two lines of one address become one.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.m_Address < b.m_Address; });
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (kept > 0 && entries[kept - 1].m_Address == entries[i].m_Address) {
+        std::string& lists = entries[kept - 1].m_Lists;
+        if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
+        ForEachName(entries[i].m_Lists, [&](std::string_view name) {
+          if (!NamesList(lists, name)) lists.append(name).append(1, kSeparator);
+          return true;
+        });
+      } else {
+        if (kept != i) entries[kept] = std::move(entries[i]);
+        kept++;
+      }
+    }
+    entries.resize(kept);
+  }
+  TernDebugTrace(7, TernFormat("Read %d lines from configuration file %s.  Maxbetween is %d %s",
+                               {reader.LineNumber() - 1, m_Path, longest, longestPrefix})
+                        .c_str());
+  return true;
+}
+
+void ListStore::CheckReload() {
+  time_t now = PlatformNow();
+  m_Lock.ReadLock();
+  bool due = now - m_LastCheck >= kReloadInterval;
+  time_t loaded = m_Loaded;
+  m_Lock.ReadUnlock();
+  if (!due) return;
+  // A file written in the second of the last load counts as changed: file times
+  // have whole seconds, and such a change would otherwise never be seen.
+  time_t modified = 0;
+  if (FileExists(m_Path, false)) {
+    CTernDiskFile file(m_Path, TernFileMode::ReadOnly);
+    if (file.ModificationTime(modified) && modified >= loaded) {
+      Load(0);
+      return;
+    }
+  }
+  m_Lock.WriteLock();
+  m_LastCheck = now;
+  m_Lock.WriteUnlock();
+}
+
+int32_t ListStore::FindEntryLocked(std::string_view address) {
+  void* start = nullptr;
+  if (!m_Prefixes.Find(PrefixOf(address), &start)) return -1;
+  for (size_t i = static_cast<size_t>(reinterpret_cast<intptr_t>(start)); i < m_Entries.size(); ++i) {
+    int order = std::string_view(m_Entries[i].m_Address).compare(address);
+    if (order == 0) return static_cast<int32_t>(i);
+    if (order > 0) return -1;
+  }
+  return -1;
+}
+
+int32_t ListStore::FindEntry(std::string_view address) {
+  m_Lock.ReadLock();
+  int32_t index = FindEntryLocked(address);
+  m_Lock.ReadUnlock();
+  return index;
+}
+
+int ListStore::CheckList(std::string_view address, const AttributeTable& settings, char direction) {
+  if (address.empty()) return kListNothing;
+  // Parsing may wait for the resolver and asks the configuration: done before the
+  // store is locked.
+  CTernMailAddress plain, keeping;
+  if (plain.Parse(address) != 0 || keeping.ParseKeepingLocalDomains(address) != 0)
+    return kListNothing;
+  std::string routing = Lowered(plain.Form(kMailFormRouting));
+  std::string route = Lowered(keeping.Form(kMailFormRouting));
+  bool local = routing.find('!') == std::string::npos;
+
+  bool allow = false, allowScored = false, deny = false, covered = false;
+  auto note = [&](char setting) {
+    if (setting == 'D') deny = true;
+    if (setting == 'a') allowScored = true;
+    if (setting == 'A') allow = true;
+  };
+  Configuration* configuration = Configuration::Process();
+  if (!routing.empty() && configuration && configuration->ObjectExists('L', routing) == 1) {
+    covered = true;
+    note(SettingOf(settings, direction, routing));
+  }
+
+  CheckReload();
+  m_Lock.ReadLock();
+  if (m_Error) {
+    m_Lock.ReadUnlock();
+    return kListNothing;
+  }
+  int32_t found = -1;
+  if (!deny) {
+    // The user part is what follows the last '!'; the domains before it are tried
+    // from the nearest hop outwards, each from the whole domain down to its last
+    // label, and '@' alone (any host) last of all.
+    size_t bang = route.rfind('!');
+    std::string user = bang == std::string::npos ? route : route.substr(bang + 1);
+    std::vector<std::string_view> hops;
+    if (bang != std::string::npos) {
+      std::string_view domains(route.data(), bang);
+      for (size_t from = 0;;) {
+        size_t end = domains.find('!', from);
+        hops.push_back(domains.substr(from, end == std::string_view::npos ? end : end - from));
+        if (end == std::string_view::npos) break;
+        from = end + 1;
+      }
+    }
+    std::vector<std::string> suffixes;
+    for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+      // For a.b.c: @a.b.c, @b.c, @c.
+      for (size_t from = 0; from != std::string_view::npos;) {
+        if (from < hop->size()) suffixes.push_back("@" + std::string(hop->substr(from)));
+        from = hop->find('.', from);
+        if (from != std::string_view::npos) from++;
+      }
+    }
+    suffixes.push_back("@");
+    bool userAloneTried = false;
+    for (const std::string& suffix : suffixes) {
+      if ((found = FindEntryLocked(user + suffix)) >= 0) break;
+      if (local && !userAloneTried) {
+        userAloneTried = true;
+        if ((found = FindEntryLocked(user)) >= 0) break;
+      }
+      if ((found = FindEntryLocked(suffix)) >= 0) break;
+    }
+  }
+  if (found >= 0) {
+    covered = true;
+    std::string_view lists(m_Entries[static_cast<size_t>(found)].m_Lists);
+    ForEachName(lists.substr(0, kMaxListNames), [&](std::string_view name) {
+      note(SettingOf(settings, direction, name));
+      return !deny;
+    });
+  }
+  m_Lock.ReadUnlock();
+  if (deny) return kListDeny;
+  if (allowScored) return kListAllowScored;
+  if (allow) return kListAllow;
+  return covered ? kListCovered : kListNothing;
+}
+
+void ListStore::GetMembers(std::string_view list, CTernList<CTernString>& members) {
+  if (!members.HasCompare()) TernListNoCompare();
+  if (list.empty()) return;
+  CheckReload();
+  m_Lock.ReadLock();
+  for (const Entry& entry : m_Entries)
+    if (NamesList(entry.m_Lists, list)) members.AddInOrder(CTernString(entry.m_Address));
+  m_Lock.ReadUnlock();
+}
+
+std::string ListStore::ListsOf(std::string_view address) {
+  m_Lock.ReadLock();
+  int32_t index = FindEntryLocked(address);
+  std::string lists = index >= 0 ? m_Entries[static_cast<size_t>(index)].m_Lists : "";
+  m_Lock.ReadUnlock();
+  return lists;
+}
+
+int ListStore::AddToList(std::string_view address, std::string_view list) {
+  std::string key = Normalised(address);
+  if (Unwritable(key) || Unwritable(list)) return 1;
+  m_Lock.WriteLock();
+  int32_t index = FindEntryLocked(key);
+  if (index >= 0) {
+    std::string& lists = m_Entries[static_cast<size_t>(index)].m_Lists;
+    if (!NamesList(lists, list)) {
+      if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
+      lists.append(list).append(1, kSeparator);
+    }
+  } else {
+    auto at = std::lower_bound(m_Entries.begin(), m_Entries.end(), key,
+                               [](const Entry& e, const std::string& k) { return e.m_Address < k; });
+    size_t position = static_cast<size_t>(at - m_Entries.begin());
+    ReserveLocked(m_Entries);
+    std::string lists(list);
+    lists += kSeparator;
+    m_Entries.insert(m_Entries.begin() + static_cast<ptrdiff_t>(position), Entry{key, lists});
+    RebuildIndexLocked();
+  }
+  m_Lock.WriteUnlock();
+  return 0;
+}
+
+int ListStore::RemoveFromList(std::string_view address, std::string_view list) {
+  m_Lock.WriteLock();
+  int32_t index = FindEntryLocked(address);
+  if (index < 0) index = FindEntryLocked(Normalised(address));
+  bool removed = index >= 0 && ::RemoveName(m_Entries[static_cast<size_t>(index)].m_Lists, list);
+  m_Lock.WriteUnlock();
+  return removed ? 0 : 1;
+}
+
+void ListStore::RemoveList(std::string_view list) {
+  m_Lock.WriteLock();
+  for (Entry& entry : m_Entries) ::RemoveName(entry.m_Lists, list);
+  m_Lock.WriteUnlock();
+}
+
+int ListStore::RemoveName(std::string_view name) {
+  m_Lock.WriteLock();
+  int32_t index = FindEntryLocked(name);
+  if (index < 0) index = FindEntryLocked(Lowered(name));
+  if (index >= 0) m_Entries[static_cast<size_t>(index)].m_Lists.clear();
+  m_Lock.WriteUnlock();
+  return index >= 0 ? Save() : 0;
+}
+
+int ListStore::Save() {
+  m_Lock.WriteLock();
+  if (m_Error) {
+    m_Lock.WriteUnlock();
+    TernReportEvent(TernEventType::Error, 28);
+    return 1;
+  }
+  bool ok = false;
+  try {
+    CTernDataSetLock named(kListFileLock);
+    auto write = [this](CTernFile& file) {
+      std::string out = TernListDictHeader(PlatformNow());
+      std::string line;
+      for (const Entry& entry : m_Entries) {
+        if (entry.m_Lists.empty()) continue;
+        line.assign(entry.m_Address).append(1, kSeparator).append(entry.m_Lists).append("\r\n");
+        if (m_Exchanged) TernSwapHalves(line);
+        out += line;
+        if (out.size() >= 65536) {
+          if (file.Write(out) != static_cast<int32_t>(out.size())) return false;
+          out.clear();
+        }
+      }
+      return file.Write(out) == static_cast<int32_t>(out.size());
+    };
+    ok = TernWriteListDictFile(m_Path, write);
+  } catch (const CTernException&) {
+    ok = false;
+  }
+  if (ok) {
+    // The lines that name no list are gone from the file; they go from memory too.
+    std::erase_if(m_Entries, [](const Entry& e) { return e.m_Lists.empty(); });
+    RebuildIndexLocked();
+  }
+  m_Lock.WriteUnlock();
+  return ok ? 0 : 1;
+}
