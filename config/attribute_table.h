@@ -33,8 +33,8 @@ class AttributeTable {
   bool Empty() const { return Count() == 0; }
   void Clear();
 
-  // Calls fn(name, value) for every entry in table order. fn must not change this
-  // table.
+  // Calls fn(name, value) for every entry in table order. fn must not use this
+  // table (the iteration cursor is the table's own).
   void ForEach(const std::function<void(const std::string& name, const std::string& value)>& fn) const;
   // Copies every entry of other into this table, replacing same-named entries.
   void Merge(const AttributeTable& other);

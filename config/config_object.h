@@ -92,9 +92,8 @@ class ConfigObject {
   EventAddResult AddEvent(const AttributeTable& settings, bool fromVendorFile, time_t now);
   // Removes the first event with this key; false when none has it.
   bool DeleteEvent(const std::string& key);
-  // Removes the event oldKey (when not empty) and adds the new one in one step:
-  // when the new one is refused the old one keeps its place. oldKey must exist
-  // when given (else kInvalid and nothing changes).
+  // Removes the event oldKey (when not empty and held) and adds the new one in one
+  // step: when the new one is refused the old one keeps its place.
   EventAddResult ReplaceEvent(const std::string& oldKey, const AttributeTable& settings, time_t now);
   // Whether an event with this schedule would conflict with a held event other than
   // the one whose key is exceptKey.

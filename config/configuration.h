@@ -169,9 +169,9 @@ class Configuration {
   // list ("When=D,Date=0,..."), then saves. The new event must be valid and
   // conflict with no other event; a refused one leaves the old event in place. A
   // specific event that can no longer hold is accepted without being stored (the
-  // old one is still removed). outcome, when given, says which of these happened
-  // (kInvalid also for an unknown object or old key, or text that cannot be read or
-  // written).
+  // old one is still removed). An old key that no event has is passed over.
+  // outcome, when given, says which of these happened (kInvalid also for an unknown
+  // object, or text that cannot be read or written).
   int ReplaceEvent(char type, std::string_view name, const std::string& oldKey,
                    std::string_view eventText, EventAddResult* outcome = nullptr);
   // The same with the new event given as a table.

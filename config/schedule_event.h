@@ -54,8 +54,12 @@ struct EventSchedule {
   // The weight with which the event holds at now (kWeightNone when it does not).
   // local is now as local time.
   EventWeight WeightAt(time_t now, const struct tm& local) const;
-  // Whether an event with this schedule may not be added beside an existing one.
-  bool ConflictsWith(const EventSchedule& existing) const;
+  // Whether an event with this schedule may not be added beside an existing one
+  // (a second Default Event always conflicts; otherwise the existing event whose key
+  // is exceptKey is passed over): the times of day overlap and either both are
+  // specific events whose days overlap, or this is a daily event that shares a
+  // character of When with the existing one.
+  bool ConflictsWith(const EventSchedule& existing, const std::string& exceptKey) const;
 };
 
 // Reads the five schedule fields of a table. False when one is missing, When is
