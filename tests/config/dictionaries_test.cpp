@@ -2,6 +2,7 @@
 // (runs of listed words, phrases, masking, the found text, modes and the bonus), and
 // the local words' changes through AddWord, RemoveWord, Save and the reload.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -429,6 +430,42 @@ TEST_F(Dictionaries, ScoringGoesOnWhileAnotherThreadReloads) {
   stop = true;
   loader.join();
   EXPECT_EQ(wrong, 0);
+}
+
+// The vendor dictionary file the build makes: build/data/vendor/dictionaries, beside
+// build/tests where this test runs from.
+std::string ShippedDictionaries() {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "";
+  std::string tests = self.substr(0, self.rfind('/'));
+  return tests.substr(0, tests.rfind('/')) + "/data/vendor/dictionaries";
+}
+
+TEST(ShippedDictionaries, LoadAndTellSpamFromOrdinaryMail) {
+  TempDir dir;
+  EventCapture events;
+  DictionaryStore store(ShippedDictionaries(), dir.File("local"));
+  ASSERT_EQ(store.Load(1), 0) << ShippedDictionaries();
+  EXPECT_TRUE(events.Codes().empty());
+  const std::string dicts = "Spam\x1CProfanity";
+  auto score = [&](std::string text) {
+    int32_t value = 0;
+    EXPECT_EQ(store.Score(text.data(), text.size(), 3, dicts, value), 0);
+    return value;
+  };
+  EXPECT_GE(score("Dear friend, act now! This limited time offer lets you double your income "
+                  "working from home. Click here for free money, risk free."),
+            50);
+  EXPECT_LT(score("Hi Anna, the meeting moved to Thursday at ten. I attached the minutes and "
+                  "the budget for next year. Let me know if anything is missing. Thanks, Tom"),
+            10);
+  // Profanity is masked.
+  std::string text = "What the fuck is this shit";
+  int32_t value = 0;
+  store.Score(text.data(), text.size(), 3, dicts, value);
+  EXPECT_EQ(text, "What the ---- is this ----");
+  EXPECT_GE(value, 30);
 }
 
 }  // namespace
