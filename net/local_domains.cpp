@@ -41,13 +41,13 @@ bool HasEntry(std::string_view list, std::string_view entry) {
   return false;
 }
 
-// The process-wide state: the source, the snapshot and the load time it was read at.
+// The process-wide state: the source, the snapshot and the change stamp it was read at.
 struct DomainState {
   CTernLock lock;  // guards every member below
   std::shared_ptr<CTernLocalDomainSource> source;
   std::shared_ptr<const CTernLocalDomains> current = std::make_shared<CTernLocalDomains>();
   bool read = false;
-  time_t loadTime = 0;
+  uint64_t stamp = 0;
 };
 
 DomainState& State() {
@@ -102,12 +102,12 @@ std::shared_ptr<const CTernLocalDomains> TernRefreshLocalDomains() {
   DomainState& state = State();
   CTernLockGuard guard(state.lock);
   if (!state.source) return state.current;
-  time_t loaded = state.source->LastLoadTime();
-  if (!state.read || loaded != state.loadTime) {
+  uint64_t stamp = state.source->ChangeStamp();
+  if (!state.read || stamp != state.stamp) {
     std::string domain = ReadValue(*state.source, "Domain", kTernDomainBufferSize);
     std::string others = ReadValue(*state.source, "OtherDomains", kTernOtherDomainsBufferSize);
     state.current = std::make_shared<CTernLocalDomains>(std::move(domain), std::move(others));
-    state.loadTime = loaded;
+    state.stamp = stamp;
     state.read = true;
   }
   return state.current;

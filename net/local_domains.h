@@ -4,14 +4,14 @@
 // parser needs them.
 //
 // The values come from a source that the configuration installs; they are read
-// again whenever the source's load time changes, so an edit takes effect at the
-// first parse after the configuration has been loaded again. Without a source both
+// again whenever the source's change stamp moves (the configuration was loaded,
+// saved or changed), so an edit takes effect at the first parse after it. Without a source both
 // are empty. Each refresh yields an immutable snapshot, so a parse compares against
 // one consistent pair of values even while another thread refreshes them.
 #pragma once
 
 #include <cstddef>
-#include <ctime>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,9 +20,9 @@
 class CTernLocalDomainSource {
  public:
   virtual ~CTernLocalDomainSource() = default;
-  // The time the settings were last loaded (or saved); a change makes the domains
-  // be read again.
-  virtual time_t LastLoadTime() = 0;
+  // A number that changes whenever the values may have changed (the settings were
+  // loaded, saved or edited); a change makes the domains be read again.
+  virtual uint64_t ChangeStamp() = 0;
   // The value in force for the system of a setting, into buffer (size bytes). The
   // first byte is set to NUL first; a value of size bytes or more is not copied.
   virtual void SystemValue(const char* name, char* buffer, size_t size) = 0;
@@ -57,6 +57,6 @@ class CTernLocalDomains {
 // reads the values afresh.
 void TernSetLocalDomainSource(std::shared_ptr<CTernLocalDomainSource> source);
 
-// Reads the values again when the source's load time has changed since they were
+// Reads the values again when the source's change stamp has moved since they were
 // last read, and returns the current snapshot (never null).
 std::shared_ptr<const CTernLocalDomains> TernRefreshLocalDomains();
