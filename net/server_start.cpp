@@ -1,0 +1,73 @@
+// Start-up and reconfiguration of the protocol servers from their settings.
+#include "net/server_start.h"
+
+#include <charconv>
+#include <limits>
+
+#include "base/registry.h"
+
+const TernServerProfile kTernSmtpProfile{"SMTPIncoming", "SMTPOutgoing", "SMTPPort", 25, false};
+const TernServerProfile kTernPopProfile{"POPIncoming", nullptr, "POPPort", 110, false};
+const TernServerProfile kTernHttpProfile{"HTTPIncoming", nullptr, "HTTPPort", 8003, true};
+
+namespace {
+
+// The decimal number at the start of text after blanks; false when there is none
+// or it does not fit.
+bool LeadingNumber(const std::string& text, long& value) {
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  const char* first = text.data() + at;
+  const char* last = text.data() + text.size();
+  auto [end, error] = std::from_chars(first, last, value);
+  return error == std::errc() && end != first;
+}
+
+}  // namespace
+
+int TernReadServerCount(const TernSettingReader& reader, const char* name) {
+  std::string text;
+  long value = 0;
+  if (!reader || !name || !reader(name, text) || !LeadingNumber(text, value) || value < 1 ||
+      value > std::numeric_limits<int>::max())
+    return kTernDefaultServerCount;
+  return static_cast<int>(value);
+}
+
+TernServerCounts TernReadServerCounts(const TernServerProfile& profile,
+                                      const TernSettingReader& reader) {
+  TernServerCounts counts;
+  counts.workers = TernReadServerCount(reader, profile.workerSetting);
+  if (profile.backgroundSetting)
+    counts.background = TernReadServerCount(reader, profile.backgroundSetting);
+  return counts;
+}
+
+uint16_t TernReadServerPort(const TernServerProfile& profile, const std::string& product) {
+  std::string text = RegistryReadSetting(product, profile.portValue, "");
+  long value = 0;
+  if (!LeadingNumber(text, value) || value < 1 || value > 65535) return profile.defaultPort;
+  return static_cast<uint16_t>(value);
+}
+
+bool TernStartProtocolServer(CTernTcpServer& server, const TernServerProfile& profile,
+                             const std::string& product, const TernSettingReader& reader,
+                             TernServerCounts* applied, const std::string& host) {
+  TernServerCounts counts = TernReadServerCounts(profile, reader);
+  if (applied) *applied = counts;
+  uint16_t port = TernReadServerPort(profile, product);
+  if (server.Start(counts.workers, counts.background, CTernNetAddress(host, port))) return true;
+  // Retry only when listening failed: then no thread of the first try runs.
+  return profile.retryOnDefaultPort && port != profile.defaultPort &&
+         server.RunningCount(kTernReceiverThread) == 0 &&
+         server.Start(counts.workers, counts.background, CTernNetAddress(host, profile.defaultPort));
+}
+
+bool TernReconfigureProtocolServer(CTernTcpServer& server, const TernServerProfile& profile,
+                                   const TernSettingReader& reader, TernServerCounts* applied) {
+  TernServerCounts counts = TernReadServerCounts(profile, reader);
+  if (applied) *applied = counts;
+  bool ok = server.SetWorkerCount(counts.workers);
+  if (profile.backgroundSetting) ok = server.SetBackgroundCount(counts.background) && ok;
+  return ok;
+}
