@@ -3,8 +3,12 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "base/file_ops.h"
 #include "base/registry.h"
+#include "config/config_object.h"
+#include "config/configuration.h"
 #include "service/activity_log.h"
 #include "service/eventlog.h"
 #include "platform/eventsink.h"
@@ -45,6 +49,22 @@ COstrelPaths OstrelReadPaths() {
   return p;
 }
 
+namespace {
+
+// The activity log's retention: a whole number of the system object.
+bool ReadSystemNumber(const std::string& name, long& value) {
+  Configuration* config = Configuration::Process();
+  std::string text;
+  if (!config || config->GetValue(kTypeSystem, "", name, text) != 0) return false;
+  char* end = nullptr;
+  long number = strtol(text.c_str(), &end, 10);
+  if (end == text.c_str()) return false;
+  value = number;
+  return true;
+}
+
+}  // namespace
+
 COstrelHost& COstrelHost::Instance() {
   static COstrelHost* host = new COstrelHost;
   return *host;
@@ -62,11 +82,19 @@ int COstrelHost::StartUp() {
   CTernActivityLog::Configure(m_Paths.logDir, kOstrelLoggingSetting);
   CTernActivityLog::Reopen();
   // 5. The configuration paths are derived with the directories above.
-  // Later steps build, in this order: the automatic-lock tracker, the
-  // configuration, the mailbox root, the dictionaries, the lists, the fast and slow
-  // queues, the SMTP and POP3 servers, the content filter's references, the HTTP
-  // server and the web interface; then the HTTP server starts (its failure ends
-  // the start-up), then POP3 and SMTP.
+  // 6. The automatic-lock tracker is built here.
+  // 7. The configuration from its three files; the activity log reads its
+  //    retention there. A failed load has reported what failed and ends the
+  //    start-up; the process stays up until it is stopped.
+  m_Configuration = new Configuration(m_Paths.sharedConfigFile, m_Paths.localConfigFile,
+                                      m_Paths.vendorConfigFile);
+  Configuration::SetProcess(m_Configuration);
+  CTernActivityLog::SetSettingReader(ReadSystemNumber);
+  if (m_Configuration->Load(true) != 0) return 1;
+  // Later steps build, in this order: the mailbox root, the dictionaries, the
+  // lists, the fast and slow queues, the SMTP and POP3 servers, the content
+  // filter's references, the HTTP server and the web interface; then the HTTP
+  // server starts (its failure ends the start-up), then POP3 and SMTP.
   return 0;
 }
 
@@ -80,6 +108,12 @@ void COstrelHost::Stop() {
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
   // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-
   // lock tracker.
+  if (m_Configuration) {
+    CTernActivityLog::SetSettingReader(nullptr);
+    Configuration::SetProcess(nullptr);
+    delete m_Configuration;
+    m_Configuration = nullptr;
+  }
   m_StopEvent.Set();
   CTernActivityLog::Close();
   m_StopDone.Set();

@@ -7,6 +7,8 @@
 
 #include "base/lock.h"
 
+class Configuration;
+
 // The service's name, and the registry keys read at start.
 extern const char kOstrelServiceName[];        // "Ostrel"
 extern const char kOstrelLoggingSetting[];     // "OstrelLogging"
@@ -45,6 +47,8 @@ class COstrelHost {
   bool ConsoleMode() const { return m_ConsoleMode; }
   void SetConsoleMode(bool on) { m_ConsoleMode = on; }
   const COstrelPaths& Paths() const { return m_Paths; }
+  // The configuration built by the start-up (also Configuration::Process()).
+  Configuration* Config() const { return m_Configuration; }
 
  private:
   COstrelHost() = default;
@@ -55,4 +59,5 @@ class COstrelHost {
   CTernEvent m_StopEvent;
   CTernEvent m_StopDone;
   COstrelPaths m_Paths;
+  Configuration* m_Configuration = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 
 #include "base/file_ops.h"
 #include "base/registry.h"
+#include "config/initial_config.h"
+#include "platform/eventsink.h"
 #include "platform/registry_file.h"
 #include "service/host.h"
 
@@ -58,6 +61,57 @@ std::string Absolute(const char* dir) {
   return PathJoin(cwd, dir);
 }
 
+// A name made of letters, digits, '-' and '.' only, lower-cased; empty otherwise.
+std::string DomainName(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (!isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') return "";
+  }
+  return text;
+}
+
+// The local mail domains of a fresh installation: the machine's DNS domain, else
+// its host name, else "localhost"; the machine's full name and "localhost" are
+// further local domains (separated by the byte 0x1C).
+void MachineDomains(std::string& domain, std::string& others) {
+  std::string host, dns;
+  PlatformRegistryGetValue(kPlatformTcpipKey, "Hostname", host);
+  PlatformRegistryGetValue(kPlatformTcpipKey, "Domain", dns);
+  host = DomainName(host);
+  dns = DomainName(dns);
+  domain = !dns.empty() ? dns : !host.empty() ? host : "localhost";
+  others.clear();
+  std::string full = host.empty() || dns.empty() ? host : host + "." + dns;
+  for (const std::string& name : {full, std::string("localhost")}) {
+    if (name.empty() || name == domain) continue;
+    if (!others.empty()) others += '\x1c';
+    others += name;
+  }
+}
+
+// The shared and local configuration files, unless they exist.
+bool WriteConfiguration(const COstrelPaths& paths) {
+  std::string sharedDir = PathSplit(paths.sharedConfigFile).directory;
+  if (!sharedDir.empty() && !MakeDirs(sharedDir)) return false;
+  InitialConfigFiles files{paths.sharedConfigFile, paths.localConfigFile, "", ""};
+  MachineDomains(files.domain, files.otherDomains);
+  InitialConfigOutcome outcome = WriteInitialConfiguration(files);
+  const std::pair<const std::string*, InitialFileResult> results[] = {
+      {&files.sharedPath, outcome.shared}, {&files.localPath, outcome.local}};
+  for (const auto& [path, result] : results) {
+    if (result == InitialFileResult::kFailed) {
+      printf("Cannot write the configuration file %s (see %s)\n", path->c_str(),
+             PlatformEventFile().c_str());
+      return false;
+    }
+    printf("  configuration %s %s\n", path->c_str(),
+           result == InitialFileResult::kKept ? "kept" : "written");
+  }
+  if (outcome.shared == InitialFileResult::kWritten)
+    printf("  local mail domain %s; administrator %s\n", files.domain.c_str(), kFirstAdministrator);
+  return true;
+}
+
 }  // namespace
 
 bool OstrelSetup(const char* dirArg, char** ports) {
@@ -99,6 +153,7 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   COstrelPaths paths = OstrelReadPaths();
   for (const std::string& d : {paths.mailDir, paths.boxDir, paths.localDir, paths.logDir})
     if (!MakeDirs(d)) return false;
+  if (!WriteConfiguration(paths)) return false;
   printf("Installation ready in %s.\n", dir.c_str());
   printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
   printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());
