@@ -65,16 +65,22 @@ class SvcSetup : public ::testing::Test {
   }
 
   void TearDown() override {
-    // A service program left running (the stubborn one) is ended by its pid.
+    PlatformDeleteService("Ostrel");
+    // A service program left running (the stubborn one, whose record is gone) is
+    // ended by the pid it wrote, once it is sure to be that program.
     std::ifstream pidFile(m_Dir.File("run/Ostrel.pid"));
     long pid = 0;
-    if (pidFile >> pid && pid > 0 && PlatformQueryState() != kServiceStopped) kill(pid, SIGKILL);
-    PlatformDeleteService("Ostrel");
+    if (pidFile >> pid && pid > 0) {
+      std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+      std::string program;
+      std::getline(cmdline, program, '\0');
+      if (program == OSTREL_TEST_SERVICE) kill(static_cast<pid_t>(pid), SIGKILL);
+    }
     if (lib.handle) dlclose(lib.handle);
     PlatformSetRegistryFile("");
   }
 
-  static uint32_t PlatformQueryState() {
+  static uint32_t QueryState() {
     PlatformServiceStatus status;
     if (PlatformQueryServiceStatus("Ostrel", status) != 0) return kServiceStopped;
     return status.currentState;
@@ -82,7 +88,7 @@ class SvcSetup : public ::testing::Test {
 
   static bool WaitForState(uint32_t state, int seconds = 10) {
     time_t end = PlatformNow() + seconds;
-    while (PlatformQueryState() != state) {
+    while (QueryState() != state) {
       if (PlatformNow() > end) return false;
       PlatformSleepMs(20);
     }
@@ -118,7 +124,7 @@ TEST_F(SvcSetup, InstallRecordsAndStartsTheServiceAndStopStopsIt) {
   EXPECT_EQ(start, "2");
   ASSERT_TRUE(WaitForState(kServiceRunning));
   EXPECT_EQ(lib.StopService(), 0);
-  EXPECT_EQ(PlatformQueryState(), kServiceStopped);
+  EXPECT_EQ(QueryState(), kServiceStopped);
   EXPECT_EQ(PlatformOpenService("Ostrel"), 0);  // stopped, still installed
 }
 
