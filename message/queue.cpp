@@ -1,0 +1,282 @@
+// CTernQueue: the queue file, its reload, append and rewrite, and the operations
+// of the delivery threads.
+#include "message/queue.h"
+
+#include <cstdio>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "base/disk_file.h"
+#include "base/exception.h"
+#include "base/file_ops.h"
+#include "message/clock.h"
+#include "platform/replace.h"
+
+namespace {
+
+std::string QueueLine(const TernQueueEntry& e) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%ld %ld ", static_cast<long>(e.queued),
+                static_cast<long>(e.lastTry));
+  return line + e.identifier + "\r\n";
+}
+
+bool Whole(std::string_view text, long& value) {
+  if (text.empty()) return false;
+  size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  if (i == text.size() || text.size() > 20) return false;
+  long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  value = text[0] == '-' ? -v : v;
+  return true;
+}
+
+// A queue line: two numbers and an identifier; false for any line that does not
+// have all three.
+bool ParseLine(std::string_view line, TernQueueEntry& entry) {
+  std::string_view fields[3];
+  size_t count = 0, i = 0;
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (count < 3) {
+    while (i < line.size() && blank(line[i])) ++i;
+    size_t start = i;
+    while (i < line.size() && !blank(line[i])) ++i;
+    if (i == start) return false;
+    fields[count++] = line.substr(start, i - start);
+  }
+  long queued, lastTry;
+  if (!Whole(fields[0], queued) || !Whole(fields[1], lastTry) ||
+      !CTernQueuedMessage::IsValidIdentifier(fields[2]))
+    return false;
+  entry = TernQueueEntry{std::string(fields[2]), TernQueueEntry::Waiting, queued, lastTry};
+  return true;
+}
+
+std::vector<TernQueueEntry> ParseQueue(std::string_view text) {
+  std::vector<TernQueueEntry> entries;
+  while (!text.empty()) {
+    size_t lf = text.find('\n');
+    std::string_view line = text.substr(0, lf);
+    TernQueueEntry entry;
+    if (ParseLine(line, entry)) entries.push_back(std::move(entry));
+    if (lf == std::string_view::npos) break;
+    text.remove_prefix(lf + 1);
+  }
+  return entries;
+}
+
+}  // namespace
+
+// Holds the process-local lock, then the named lock; both are given back at the end.
+class CTernQueue::Guard {
+ public:
+  explicit Guard(CTernQueue& queue) : m_Queue(queue) {
+    m_Queue.m_Lock.Lock();
+    try {
+      m_Queue.m_NamedLock.Lock();
+      m_Named = true;
+    } catch (const CTernException&) {
+      // Reported by the exception; the operation fails.
+    }
+  }
+  ~Guard() {
+    if (m_Named) {
+      try {
+        m_Queue.m_NamedLock.Unlock();
+      } catch (const CTernException&) {
+      }
+    }
+    m_Queue.m_Lock.Unlock();
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+  bool Held() const { return m_Named; }
+
+ private:
+  CTernQueue& m_Queue;
+  bool m_Named = false;
+};
+
+CTernQueue::CTernQueue(const std::string& name, const std::string& directory)
+    : m_Name(name.empty() ? "defaultq" : name),
+      m_Directory(directory),
+      m_Path(PathJoin(directory, m_Name)) {
+  try {
+    m_NamedLock.SetName("TNQLCK" + m_Name);
+  } catch (const CTernException&) {
+    // Reported by the exception; every operation then fails to take the lock.
+  }
+}
+
+CTernQueue::Stamp CTernQueue::StampNow() const {
+  Stamp stamp;
+  std::error_code error;
+  stamp.modified = std::filesystem::last_write_time(m_Path, error);
+  if (error) return stamp;
+  stamp.size = std::filesystem::file_size(m_Path, error);
+  stamp.exists = !error;
+  return stamp;
+}
+
+bool CTernQueue::ReloadLocked() {
+  Stamp stamp = StampNow();
+  if (!stamp.exists || stamp == m_Seen) return true;
+  CTernDiskFile file(m_Path, TernFileMode::ReadOnly | TernFileMode::NoLock);
+  if (!file.Open()) return false;
+  std::string text;
+  bool read = file.Read(text) >= 0;
+  file.Close();
+  if (!read) return false;
+
+  std::unordered_map<std::string_view, const TernQueueEntry*> mine;
+  for (const TernQueueEntry& e : m_Entries) mine.emplace(e.identifier, &e);
+  std::vector<TernQueueEntry> merged;
+  std::unordered_set<std::string> inFile;
+  for (TernQueueEntry& e : ParseQueue(text)) {
+    if (!inFile.insert(e.identifier).second) continue;  // a line twice: the first counts
+    auto found = mine.find(e.identifier);
+    if (found != mine.end() && found->second->state == TernQueueEntry::Taken)
+      merged.push_back(*found->second);
+    else
+      merged.push_back(std::move(e));
+  }
+  // What this process has taken stays until it finishes or gives it back; a waiting
+  // entry whose line is gone was finished by another process.
+  for (const TernQueueEntry& e : m_Entries)
+    if (e.state == TernQueueEntry::Taken && !inFile.count(e.identifier)) merged.push_back(e);
+  m_Entries = std::move(merged);
+  m_Seen = stamp;
+  m_EndsWithLineEnd = text.empty() || text.back() == '\n';
+  return true;
+}
+
+bool CTernQueue::RewriteLocked() {
+  std::string text;
+  for (const TernQueueEntry& e : m_Entries) text += QueueLine(e);
+  if (!FileExists(m_Path, false)) {
+    // The replacement keeps the previous file as "_old": there must be one.
+    CTernDiskFile file(m_Path, TernFileMode::Create | TernFileMode::NoLock);
+    if (!file.Open() || !file.Close()) return false;
+  }
+  bool ok = FileReplace(m_Path, [&text](CTernFile& file) {
+    return file.Write(text) == static_cast<int32_t>(text.size());
+  });
+  m_Seen = StampNow();
+  if (ok) m_EndsWithLineEnd = true;
+  return ok;
+}
+
+bool CTernQueue::AppendLocked(const TernQueueEntry& entry, bool durable) {
+  bool existed = FileExists(m_Path, false);
+  CTernDiskFile file(m_Path, TernFileMode::Append | TernFileMode::Create | TernFileMode::NoLock);
+  if (!file.Open()) return false;
+  int32_t before = file.Size();
+  // A line left unfinished by a crash must not swallow this one.
+  std::string line = (before > 0 && !m_EndsWithLineEnd ? "\r\n" : "") + QueueLine(entry);
+  bool ok = before >= 0 && file.Write(line) == static_cast<int32_t>(line.size());
+  if (ok && durable) ok = file.Sync();
+  if (!ok && before >= 0) file.Truncate(before);  // no half line stays behind
+  ok = file.Close() && ok;
+  if (ok && durable && !existed) ok = PlatformSyncParentDir(m_Path) == 0;
+  m_Seen = StampNow();
+  if (ok) m_EndsWithLineEnd = true;
+  return ok;
+}
+
+std::vector<TernQueueEntry>::iterator CTernQueue::FindLocked(const std::string& identifier) {
+  for (auto it = m_Entries.begin(); it != m_Entries.end(); ++it)
+    if (it->identifier == identifier) return it;
+  return m_Entries.end();
+}
+
+bool CTernQueue::Enqueue(const std::string& identifier, time_t queuedTime, time_t lastTry,
+                         bool durable) {
+  if (!CTernQueuedMessage::IsValidIdentifier(identifier)) return false;
+  Guard guard(*this);
+  if (!guard.Held() || !ReloadLocked()) return false;
+  if (FindLocked(identifier) != m_Entries.end()) return true;
+  TernQueueEntry entry{identifier, TernQueueEntry::Waiting,
+                       queuedTime < 1 ? CTernClock::Now() : queuedTime, lastTry};
+  if (!AppendLocked(entry, durable)) return false;
+  m_Entries.push_back(std::move(entry));
+  return true;
+}
+
+std::unique_ptr<CTernQueuedMessage> CTernQueue::Take() {
+  Guard guard(*this);
+  if (!guard.Held() || !ReloadLocked()) return nullptr;
+  time_t now = CTernClock::Now();
+  std::unique_ptr<CTernQueuedMessage> taken;
+  bool dropped = false;
+  for (auto it = m_Entries.begin(); it != m_Entries.end();) {
+    bool due = it->state == TernQueueEntry::Waiting &&
+               (it->lastTry == 0 || now - it->lastTry > kTernQueueSpacing);
+    if (!due) {
+      ++it;
+      continue;
+    }
+    bool busy;
+    taken = CTernQueuedMessage::OpenHeld(it->identifier, m_Directory, busy);
+    if (taken) {
+      it->state = TernQueueEntry::Taken;
+      break;
+    }
+    if (busy) {
+      ++it;  // someone else works on it
+    } else {
+      it = m_Entries.erase(it);  // missing or broken: its files stay for inspection
+      dropped = true;
+    }
+  }
+  if (dropped) RewriteLocked();
+  return taken;
+}
+
+bool CTernQueue::Finish(std::unique_ptr<CTernQueuedMessage> message, bool removeFiles) {
+  if (!message) return false;
+  bool ok;
+  {
+    Guard guard(*this);
+    ok = guard.Held() && ReloadLocked();
+    if (ok) {
+      auto it = FindLocked(message->Identifier());
+      if (it != m_Entries.end()) m_Entries.erase(it);
+      ok = RewriteLocked();
+    }
+  }
+  if (removeFiles) ok = message->Remove() && ok;
+  message->Release();
+  return ok;
+}
+
+bool CTernQueue::GiveBack(std::unique_ptr<CTernQueuedMessage> message) {
+  if (!message) return false;
+  Guard guard(*this);
+  bool ok = guard.Held() && ReloadLocked();
+  if (ok) {
+    time_t now = CTernClock::Now();
+    auto it = FindLocked(message->Identifier());
+    if (it == m_Entries.end()) {
+      // Its line was lost meanwhile; the message must not be.
+      m_Entries.push_back(TernQueueEntry{message->Identifier(), TernQueueEntry::Waiting, now, now});
+    } else {
+      it->state = TernQueueEntry::Waiting;
+      it->lastTry = now;
+    }
+    ok = RewriteLocked();
+  }
+  // Released only now, so that nobody takes it before its last try is recorded.
+  message->Release();
+  return ok;
+}
+
+std::vector<TernQueueEntry> CTernQueue::Entries() {
+  Guard guard(*this);
+  if (guard.Held()) ReloadLocked();
+  return m_Entries;
+}

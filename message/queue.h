@@ -1,0 +1,95 @@
+// A queue of messages waiting for delivery: the text file D/name ("fastq" for new
+// mail, "slowq" for mail to be tried again; "defaultq" without a name) with one
+// line "%ld %ld %s\r\n" per message (queued time, last try, identifier), and the
+// list of its entries in memory (waiting, or taken by a thread of this process).
+//
+// Threads of this process share one queue object; other processes may use the
+// same file. Every operation holds the process-local lock and then the named lock
+// "TNQLCK" + name, and first brings the list in line with the file when the file has
+// changed since this object last read or wrote it (new lines are added, waiting
+// entries whose lines are gone are dropped, entries this process has taken stay).
+// The file is rewritten through "_new" and "_old" (put on disk by the replacement),
+// so a crash leaves the old list or the new one.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/lock.h"
+#include "base/named_lock.h"
+#include "message/queued_message.h"
+
+// A message given back is not taken again until more than this many seconds later.
+inline constexpr long kTernQueueSpacing = 900;
+
+struct TernQueueEntry {
+  enum State { Waiting = 1, Taken = 2 };
+  std::string identifier;
+  State state = Waiting;
+  time_t queued = 0;
+  time_t lastTry = 0;
+};
+
+class CTernQueue {
+ public:
+  // No file is touched until the first operation.
+  CTernQueue(const std::string& name, const std::string& directory);
+  CTernQueue(const CTernQueue&) = delete;
+  CTernQueue& operator=(const CTernQueue&) = delete;
+
+  const std::string& Name() const { return m_Name; }
+  const std::string& Path() const { return m_Path; }
+  const std::string& Directory() const { return m_Directory; }
+
+  // Adds an entry (a queued time below 1 becomes now) and appends its line to the
+  // file; with durable the line is on disk when this returns. An identifier already
+  // in the queue is not added twice. False when the line could not be written whole
+  // (the file is then cut back to what it was) or the file could not be read.
+  bool Enqueue(const std::string& identifier, time_t queuedTime, time_t lastTry,
+               bool durable = false);
+  // The first due entry's message, opened from the queue's directory and held, its
+  // entry marked taken. Due: waiting, and never tried or last tried more than
+  // kTernQueueSpacing seconds ago. A message held by someone else is passed over;
+  // one that cannot be opened loses its entry (its files stay). Null when nothing is
+  // due.
+  std::unique_ptr<CTernQueuedMessage> Take();
+  // Removes the message's entry and rewrites the file; then removes the message's
+  // files (removeFiles) or only releases it. REQUIRES: called by the thread that
+  // took the message.
+  bool Finish(std::unique_ptr<CTernQueuedMessage> message, bool removeFiles);
+  // Marks the message's entry waiting with last try = now, rewrites the file and
+  // releases the message. REQUIRES: called by the thread that took the message.
+  bool GiveBack(std::unique_ptr<CTernQueuedMessage> message);
+  // The entries, in file order, after bringing the list in line with the file.
+  std::vector<TernQueueEntry> Entries();
+
+ private:
+  // The file's size and modification time (nanoseconds), by which a change made by
+  // another process is seen.
+  struct Stamp {
+    bool exists = false;
+    std::filesystem::file_time_type modified{};
+    uintmax_t size = 0;
+    bool operator==(const Stamp&) const = default;
+  };
+  class Guard;
+
+  Stamp StampNow() const;
+  bool ReloadLocked();
+  bool RewriteLocked();
+  bool AppendLocked(const TernQueueEntry& entry, bool durable);
+  std::vector<TernQueueEntry>::iterator FindLocked(const std::string& identifier);
+
+  const std::string m_Name;
+  const std::string m_Directory;
+  const std::string m_Path;
+  CTernLock m_Lock;  // guards every member below, and is taken before m_NamedLock
+  CTernNamedLock m_NamedLock;
+  std::vector<TernQueueEntry> m_Entries;
+  Stamp m_Seen;                  // the file as this object last read or wrote it
+  bool m_EndsWithLineEnd = true;  // whether the file's last byte is LF
+};
