@@ -91,8 +91,11 @@ int COstrelHost::StartUp() {
   Configuration::SetProcess(m_Configuration);
   CTernActivityLog::SetSettingReader(ReadSystemNumber);
   if (m_Configuration->Load(true) != 0) return 1;
-  // Later steps build, in this order: the mailbox root, the dictionaries, the
-  // lists, the fast and slow queues, the SMTP and POP3 servers, the content
+  // 8.-10. The mailbox root, the dictionaries and the lists are built here.
+  // 11. The fast and slow queues in MailDir (their files are read on first use).
+  m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
+  m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
+  // Later steps build, in this order: the SMTP and POP3 servers, the content
   // filter's references, the HTTP server and the web interface; then the HTTP
   // server starts (its failure ends the start-up), then POP3 and SMTP.
   return 0;
@@ -108,6 +111,8 @@ void COstrelHost::Stop() {
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
   // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-
   // lock tracker.
+  m_FastQueue.reset();
+  m_SlowQueue.reset();
   if (m_Configuration) {
     CTernActivityLog::SetSettingReader(nullptr);
     Configuration::SetProcess(nullptr);

@@ -3,9 +3,11 @@
 // object in its place in both sequences.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "base/lock.h"
+#include "message/queue.h"
 
 class Configuration;
 
@@ -47,6 +49,10 @@ class COstrelHost {
   bool ConsoleMode() const { return m_ConsoleMode; }
   void SetConsoleMode(bool on) { m_ConsoleMode = on; }
   const COstrelPaths& Paths() const { return m_Paths; }
+  // The fast queue ("fastq") and the slow queue ("slowq") in MailDir; null before
+  // start-up builds them and after the stop sequence deletes them.
+  CTernQueue* FastQueue() const { return m_FastQueue.get(); }
+  CTernQueue* SlowQueue() const { return m_SlowQueue.get(); }
   // The configuration built by the start-up (also Configuration::Process()).
   Configuration* Config() const { return m_Configuration; }
 
@@ -60,4 +66,6 @@ class COstrelHost {
   CTernEvent m_StopDone;
   COstrelPaths m_Paths;
   Configuration* m_Configuration = nullptr;
+  std::unique_ptr<CTernQueue> m_FastQueue;
+  std::unique_ptr<CTernQueue> m_SlowQueue;
 };
