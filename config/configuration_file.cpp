@@ -220,11 +220,11 @@ int Configuration::RefreshIfChanged() {
   for (int i = 0; i < 3 && !changed; ++i) {
     const FileStamp& known = m_Stamps[i];
     FileStamp current = StampOf(m_Paths[i]);
-    // A file replaced within the same second as it was read may have changed again
-    // unseen: such a file is read once more.
+    // A file replaced within the same second as it was read may have been replaced
+    // again since with the same time and size: such a file is read once more.
     changed = current.present != known.present ||
               (current.present && (current.modified != known.modified || current.size != known.size ||
-                                   known.modified >= known.seenAt));
+                                   known.modified == known.seenAt));
   }
   m_TableLock.ReadUnlock();
   if (changed) return Load(false);
