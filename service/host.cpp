@@ -71,6 +71,13 @@ COstrelHost& COstrelHost::Instance() {
 }
 
 int COstrelHost::StartUp() {
+  // A stop that comes while the start-up runs (Ctrl+C in the foreground) waits for
+  // it, so that it never deletes an object that is being built.
+  CTernLockGuard running(m_StartLock);
+  m_StopLock.Lock();
+  bool stopping = m_Stopping;
+  m_StopLock.Unlock();
+  if (stopping) return 1;
   // 1. Events go out under the service's name.
   TernEventSetSource(kOstrelServiceName);
   // 2. Sockets need no start on this platform.
@@ -107,6 +114,7 @@ void COstrelHost::Stop() {
   m_Stopping = true;
   m_StopLock.Unlock();
   if (already) return;
+  CTernLockGuard running(m_StartLock);
   // The servers stop (SMTP first, then POP3 and HTTP), the mailboxes are written
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
   // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-

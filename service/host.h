@@ -62,6 +62,7 @@ class COstrelHost {
   bool m_ConsoleMode = false;
   bool m_Stopping = false;
   CTernLock m_StopLock;
+  CTernLock m_StartLock;  // held while the start-up runs
   CTernEvent m_StopEvent;
   CTernEvent m_StopDone;
   COstrelPaths m_Paths;
