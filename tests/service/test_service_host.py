@@ -149,6 +149,56 @@ class HostTest(unittest.TestCase):
             self.assertEqual(rest, "Stopping Ostrel.\n")
             self.assertEqual(proc.returncode, 0)
 
+    def run_foreground(self, until, timeout=10.0):
+        """Runs -debug until the predicate holds (or the time-out), then stops it with
+        SIGTERM; returns (held, output after the first line, exit status)."""
+        proc = subprocess.Popen([BINARY, "-debug", "x"], env=self.env, stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, text=True)
+        try:
+            self.assertEqual(proc.stdout.readline(), "Debugging Ostrel.\n")
+            held = wait_for(until, timeout)
+            self.assertIsNone(proc.poll(), "the process ended by itself")
+            proc.send_signal(signal.SIGTERM)
+            rest, _ = proc.communicate(timeout=30)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        return held, rest, proc.returncode
+
+    def test_fresh_installation_starts_without_events(self):
+        inst = os.path.join(self.dir.name, "inst")
+        shared = open(os.path.join(inst, "shared-config"), newline="").read()
+        self.assertRegex(shared, r"^# 2 \d+\r\n")
+        self.assertRegex(shared, r"\r\nDS,[^\r]*Domain=[a-z0-9.-]+")
+        self.assertIn("\r\nDUAdministrator,", shared)
+        self.assertIn("OstrelPerms=ADMGSR:CDGLSU", shared)
+        local = open(os.path.join(inst, "local", "local-config"), newline="").read()
+        self.assertRegex(local, r"^# 2 \d+\r\n$")
+        events = os.path.join(inst, "log", "events.log")
+        # Nothing observable marks the end of a good start-up: give it a moment.
+        held, rest, code = self.run_foreground(lambda: self.events(events), timeout=1.5)
+        self.assertFalse(held, self.events(events))
+        self.assertEqual((rest, code), ("Stopping Ostrel.\n", 0))
+        self.assertEqual(self.events(events), [])
+        self.assertEqual(open(os.path.join(inst, "shared-config"), newline="").read(), shared)
+
+    def test_corrupt_configuration_is_reported_and_kept(self):
+        inst = os.path.join(self.dir.name, "inst")
+        path = os.path.join(inst, "shared-config")
+        with open(path, "a", newline="") as f:
+            f.write("\r\nDUbroken,\r\n")
+        mangled = open(path, newline="").read()
+        events = os.path.join(inst, "log", "events.log")
+        held, rest, code = self.run_foreground(lambda: self.events(events))
+        self.assertTrue(held)
+        # The failed load ends the start-up; the process stays up until stopped.
+        self.assertEqual((rest, code), ("Stopping Ostrel.\n", 0))
+        logged = self.events(events)
+        self.assertEqual([e[3] for e in logged], ["24"], logged)
+        self.assertIn(path + " corrupt at line 4.", logged[0][4])
+        self.assertEqual(open(path, newline="").read(), mangled)
+
     def test_setup_never_overwrites(self):
         registry = open(self.env["OSTREL_REGISTRY"]).read()
         other = os.path.join(self.dir.name, "other")
@@ -159,6 +209,14 @@ class HostTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(other, "mail")))
         for d in ("mail", "boxes", "local", "log"):
             self.assertTrue(os.path.isdir(os.path.join(self.dir.name, "inst", d)))
+        # The configuration files are kept too.
+        shared = os.path.join(self.dir.name, "inst", "shared-config")
+        with open(shared, "w", newline="") as f:
+            f.write("# 2 0\r\nDS,Domain=kept.example\r\n")
+        out = self.ostrel("-setup", other)
+        self.assertEqual(out.returncode, 0, out.stdout)
+        self.assertIn("configuration " + shared + " kept", out.stdout)
+        self.assertEqual(open(shared, newline="").read(), "# 2 0\r\nDS,Domain=kept.example\r\n")
         bad = self.ostrel("-setup", other, "25", "x", "80")
         self.assertNotEqual(bad.returncode, 0)
 
