@@ -9,6 +9,7 @@
 #include "base/registry.h"
 #include "config/config_object.h"
 #include "config/configuration.h"
+#include "net/socket_start.h"
 #include "service/activity_log.h"
 #include "service/eventlog.h"
 #include "platform/eventsink.h"
@@ -80,7 +81,8 @@ int COstrelHost::StartUp() {
   if (stopping) return 1;
   // 1. Events go out under the service's name.
   TernEventSetSource(kOstrelServiceName);
-  // 2. Sockets need no start on this platform.
+  // 2. Sockets, once per process (a failure is reported; the start-up goes on).
+  TernStartSockets();
   // 3. The installation's directories.
   m_Paths = OstrelReadPaths();
   // 4. Logging: the activity log's directory and retention setting; the event-log
