@@ -7,8 +7,10 @@
 
 #include "base/file_ops.h"
 #include "base/registry.h"
+#include "config/autolock.h"
 #include "config/config_object.h"
 #include "config/configuration.h"
+#include "config/effective_settings.h"
 #include "net/socket_start.h"
 #include "service/activity_log.h"
 #include "service/eventlog.h"
@@ -66,6 +68,14 @@ bool ReadSystemNumber(const std::string& name, long& value) {
 
 }  // namespace
 
+void OstrelWriteAutoLockRecord(const std::string& user) {
+  CTernActivityRecord record;
+  record.Add(kActRealm, static_cast<long>(kRealmAdministration));
+  record.Add(kActAction, static_cast<long>(kActionAutoLocked));
+  record.Add(kActUser, user);
+  CTernActivityLog::Write(record);
+}
+
 COstrelHost& COstrelHost::Instance() {
   static COstrelHost* host = new COstrelHost;
   return *host;
@@ -91,13 +101,16 @@ int COstrelHost::StartUp() {
   CTernActivityLog::Configure(m_Paths.logDir, kOstrelLoggingSetting);
   CTernActivityLog::Reopen();
   // 5. The configuration paths are derived with the directories above.
-  // 6. The automatic-lock tracker is built here.
+  // 6. The automatic-lock tracker; each lock it puts in place is recorded in the
+  //    activity log.
+  AutoLockTracker::SetProcess(new AutoLockTracker(OstrelWriteAutoLockRecord));
   // 7. The configuration from its three files; the activity log reads its
   //    retention there. A failed load has reported what failed and ends the
   //    start-up; the process stays up until it is stopped.
   m_Configuration = new Configuration(m_Paths.sharedConfigFile, m_Paths.localConfigFile,
                                       m_Paths.vendorConfigFile);
   Configuration::SetProcess(m_Configuration);
+  InstallLocalDomains(m_Configuration);
   CTernActivityLog::SetSettingReader(ReadSystemNumber);
   if (m_Configuration->Load(true) != 0) return 1;
   // 8.-10. The mailbox root, the dictionaries and the lists are built here.
@@ -125,9 +138,14 @@ void COstrelHost::Stop() {
   m_SlowQueue.reset();
   if (m_Configuration) {
     CTernActivityLog::SetSettingReader(nullptr);
+    InstallLocalDomains(nullptr);
     Configuration::SetProcess(nullptr);
     delete m_Configuration;
     m_Configuration = nullptr;
+  }
+  if (AutoLockTracker* tracker = AutoLockTracker::Process()) {
+    AutoLockTracker::SetProcess(nullptr);
+    delete tracker;
   }
   m_StopEvent.Set();
   CTernActivityLog::Close();

@@ -32,6 +32,10 @@ std::string OstrelDefaultDir();
 // runs from the build tree, else the installed data directory.
 std::string OstrelDataDir();
 
+// Records in the activity log that the automatic lock shut a user out (realm
+// administration, action AutoLocked, the user's name).
+void OstrelWriteAutoLockRecord(const std::string& user);
+
 class COstrelHost {
  public:
   static COstrelHost& Instance();
