@@ -59,10 +59,10 @@ std::string TernRewriteAddressList(std::string_view value) {
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += items[i].blankAfterComma ? ", " : ",";
     std::string_view text = Trim(items[i].text);
-    if (!text.empty() && address.Parse(text) == 0)
-      out += address.Form(kMailFormDisplay);
-    else
-      out += text;
+    std::string display;
+    if (!text.empty() && address.Parse(text) == 0) display = address.Form(kMailFormDisplay);
+    // An item with no address in it (a lone comment) stays as written.
+    out += display.empty() ? std::string(text) : display;
   }
   return out;
 }

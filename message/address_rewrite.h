@@ -9,6 +9,7 @@
 // The list is cut at commas that stand outside double quotes, comments and angle
 // brackets and are not preceded by a backslash, so "Bloggs, Jo" <jo@example.org>
 // stays one address. Each item loses its surrounding blanks and is parsed; an item
-// that does not parse is kept as written. The rewritten items are joined with ", "
-// where the text had a blank after the comma, else with ",".
+// that does not parse, or holds no address (a lone comment), is kept as written.
+// The rewritten items are joined with ", " where the text had a blank after the
+// comma, else with ",".
 std::string TernRewriteAddressList(std::string_view value);

@@ -73,7 +73,7 @@ int CTernClock::LocalZone() {
 
 int CTernClock::ZoneAt(time_t t) {
   struct tm local = PlatformLocalTime(t);
-  TernCalendar utc = TernCalendarOf(t < 0 ? 0 : t);
+  TernCalendar utc = TernCalendarOf(t);
   // The difference in minutes between the two readings of the same moment; the
   // day numbers take care of a change of day, month or year between them.
   int64_t localDays = TernDaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);

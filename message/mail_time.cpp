@@ -59,8 +59,13 @@ TernCalendar TernCalendarOf(time_t seconds) {
   TernCalendar c;
   int64_t days = seconds / kSecondsPerDay;
   long rest = static_cast<long>(seconds % kSecondsPerDay);
-  c.weekday = static_cast<int>((days + 4) % 7);
+  if (rest < 0) {
+    rest += kSecondsPerDay;
+    --days;
+  }
+  c.weekday = static_cast<int>(((days + 4) % 7 + 7) % 7);
   int year = 1970;
+  while (days < 0) days += IsLeap(--year) ? 366 : 365;  // local times just before 1970
   for (;;) {
     int length = IsLeap(year) ? 366 : 365;
     if (days < length) break;
@@ -138,8 +143,7 @@ int CTernTime::Compare(const CTernTime& other) const {
 }
 
 TernCalendar CTernTime::Fields(int zone) const {
-  time_t local = m_Seconds + TernZoneSeconds(zone);
-  return TernCalendarOf(local < 0 ? 0 : local);
+  return TernCalendarOf(m_Seconds + TernZoneSeconds(zone));
 }
 
 std::string CTernTime::MailDate(int zone) const {

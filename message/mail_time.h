@@ -27,7 +27,6 @@ struct TernCalendar {
 };
 
 // The calendar fields of seconds since 1970 (UTC, no zone applied).
-// REQUIRES: seconds >= 0.
 TernCalendar TernCalendarOf(time_t seconds);
 // Seconds since 1970 of calendar fields taken as UTC (the weekday is not used).
 // May be negative for dates before 1970.

@@ -84,7 +84,8 @@ std::string FirstWord(std::string_view value) {
 // type/subtype with any blanks inside removed ("text / plain" is text/plain).
 std::string TypeOf(std::string_view value) {
   std::string type;
-  for (char c : Segments(value).front())
+  std::vector<std::string> segments = Segments(value);
+  for (char c : segments.front())
     if (!IsBlank(c)) type += c;
   return type;
 }
