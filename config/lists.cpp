@@ -267,12 +267,14 @@ void ListStore::CheckReload() {
 int32_t ListStore::FindEntryLocked(std::string_view address) {
   void* start = nullptr;
   if (!m_Prefixes.Find(PrefixOf(address), &start)) return -1;
-  for (size_t i = static_cast<size_t>(reinterpret_cast<intptr_t>(start)); i < m_Entries.size(); ++i) {
-    int order = std::string_view(m_Entries[i].m_Address).compare(address);
-    if (order == 0) return static_cast<int32_t>(i);
-    if (order > 0) return -1;
-  }
-  return -1;
+  // The array is in order from the run's start on, so the address is found by
+  // halving rather than by walking the run, which may be long: every address of a
+  // common user name or every domain pattern shares its first three bytes.
+  auto from = m_Entries.begin() + reinterpret_cast<intptr_t>(start);
+  auto at = std::lower_bound(from, m_Entries.end(), address,
+                             [](const Entry& e, std::string_view a) { return e.m_Address < a; });
+  if (at == m_Entries.end() || at->m_Address != address) return -1;
+  return static_cast<int32_t>(at - m_Entries.begin());
 }
 
 int32_t ListStore::FindEntry(std::string_view address) {
