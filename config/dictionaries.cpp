@@ -114,6 +114,48 @@ double Multiplier(int mode, double value) {
   return value >= 0 ? kUp[m] : kDown[m];
 }
 
+// The bit set of a table's keys: about 16 bits a key, two bits set for each key,
+// taken from one 64-bit hash of the key that takes it eight bytes at a time.
+uint64_t KeyHash(std::string_view key) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  uint64_t hash = key.size() * kMultiplier;
+  size_t i = 0;
+  for (; i + 8 <= key.size(); i += 8) {
+    uint64_t chunk;
+    memcpy(&chunk, key.data() + i, 8);
+    hash = (hash ^ chunk) * kMultiplier;
+    hash ^= hash >> 29;
+  }
+  uint64_t tail = 0;
+  for (size_t shift = 0; i < key.size(); ++i, shift += 8)
+    tail |= static_cast<uint64_t>(static_cast<unsigned char>(key[i])) << shift;
+  hash = (hash ^ tail) * kMultiplier;
+  hash ^= hash >> 32;
+  hash *= kMultiplier;
+  return hash ^ (hash >> 29);
+}
+
+void SizeKeyBits(std::vector<uint64_t>& bits, size_t keys) {
+  size_t words = 1;
+  while (words * 64 < keys * 16) words *= 2;
+  bits.assign(words, 0);
+}
+
+void AddKeyBits(std::vector<uint64_t>& bits, std::string_view key) {
+  uint64_t hash = KeyHash(key);
+  uint64_t mask = bits.size() * 64 - 1;
+  for (uint64_t bit : {hash & mask, (hash >> 32) & mask}) bits[bit >> 6] |= uint64_t{1} << (bit & 63);
+}
+
+bool MayHoldKey(const std::vector<uint64_t>& bits, std::string_view key) {
+  if (bits.empty()) return false;
+  uint64_t hash = KeyHash(key);
+  uint64_t mask = bits.size() * 64 - 1;
+  for (uint64_t bit : {hash & mask, (hash >> 32) & mask})
+    if (!(bits[bit >> 6] & (uint64_t{1} << (bit & 63)))) return false;
+  return true;
+}
+
 bool ModifiedTime(const std::string& path, time_t& when) {
   if (!FileExists(path, false)) return false;
   CTernDiskFile file(path, TernFileMode::ReadOnly);
@@ -137,6 +179,8 @@ void DictionaryStore::ClearLocked() {
   m_Words.Clear(ReleaseEntry);
   m_DictNames.clear();
   m_MaxPhraseWords = 0;
+  m_WordBits.clear();
+  m_PhraseBits.clear();
 }
 
 bool DictionaryStore::ErrorState() {
@@ -256,17 +300,21 @@ void DictionaryStore::IndexLoadedLocked() {
     return it->second;
   };
   void* value = nullptr;
-  for (bool more = m_Words.First(nullptr, &value); more; more = m_Words.Next(nullptr, &value)) {
+  std::string key;
+  SizeKeyBits(m_WordBits, m_Words.Count());
+  for (bool more = m_Words.First(&key, &value); more; more = m_Words.Next(&key, &value)) {
     auto* entry = static_cast<DictionaryEntry*>(value);
     entry->m_DictIndex = indexOf(entry->m_Dictionary);
     entry->m_Words = 1;
+    AddKeyBits(m_WordBits, key);
   }
   // A phrase's place in the table's order decides the order in which phrase scores
   // are added up.
   int32_t order = 0;
-  std::string key;
+  SizeKeyBits(m_PhraseBits, m_Phrases.Count());
   for (bool more = m_Phrases.First(&key, &value); more; more = m_Phrases.Next(&key, &value)) {
     auto* entry = static_cast<DictionaryEntry*>(value);
+    AddKeyBits(m_PhraseBits, key);
     entry->m_DictIndex = indexOf(entry->m_Dictionary);
     entry->m_Order = order++;
     std::string phrase = TernSwappedCopy(key);
@@ -302,18 +350,27 @@ int DictionaryStore::CheckReload() {
   return Load(0);
 }
 
-DictionaryEntry* DictionaryStore::FindWordLocked(std::string_view lowerWord, std::string& key) {
-  key.assign(lowerWord);
-  TernSwapHalves(key);
+const DictionaryEntry* DictionaryStore::FindWordLocked(const char* word, size_t length,
+                                                      std::string& key) {
+  key.resize(length);
+  for (size_t i = 0; i < length; ++i) key[i] = TernSwapHalves(LowerAscii(word[i]));
+  if (!MayHoldKey(m_WordBits, key)) return nullptr;
   DictionaryEntry* entry = nullptr;
   return m_Words.Find(key, &entry) ? entry : nullptr;
 }
 
-bool DictionaryStore::InUseLocked(const DictionaryEntry& entry, InUse& inUse) const {
-  auto test = [&] { return inUse.dicts.find(entry.m_Dictionary) != std::string_view::npos; };
-  if (entry.m_DictIndex < 0 || static_cast<size_t>(entry.m_DictIndex) >= inUse.known.size())
+void DictionaryStore::StartScanLocked(Scan& scan, std::string_view dictsInUse) const {
+  scan.dicts = dictsInUse;
+  scan.inUse.assign(m_DictNames.size(), -1);
+  scan.words.clear();
+  scan.key.reserve(kMaxWord);
+}
+
+bool DictionaryStore::InUseLocked(const DictionaryEntry& entry, Scan& scan) const {
+  auto test = [&] { return scan.dicts.find(entry.m_Dictionary) != std::string_view::npos; };
+  if (entry.m_DictIndex < 0 || static_cast<size_t>(entry.m_DictIndex) >= scan.inUse.size())
     return test();
-  signed char& known = inUse.known[static_cast<size_t>(entry.m_DictIndex)];
+  signed char& known = scan.inUse[static_cast<size_t>(entry.m_DictIndex)];
   if (known < 0) known = test() ? 1 : 0;
   return known == 1;
 }
@@ -321,61 +378,60 @@ bool DictionaryStore::InUseLocked(const DictionaryEntry& entry, InUse& inUse) co
 void DictionaryStore::ScorePhrase(std::string_view phrase, int mode, std::string_view dictsInUse,
                                   int32_t& score, int32_t& secondary, int32_t& replace) {
   m_Lock.ReadLock();
-  InUse inUse{dictsInUse, std::vector<signed char>(m_DictNames.size(), -1)};
+  Scan scan;
+  StartScanLocked(scan, dictsInUse);
+  for (size_t from = 0; from < phrase.size();) {
+    size_t space = phrase.find(' ', from);
+    if (space == std::string_view::npos) space = phrase.size();
+    if (space > from)
+      scan.words.push_back({from, space, FindWordLocked(phrase.data() + from, space - from, scan.key)});
+    from = space + 1;
+  }
   int64_t s = 0, t = 0;
-  ScorePhraseLocked(phrase, mode, inUse, s, t, replace);
+  ScoreRunLocked(phrase, mode, scan, s, t, replace);
   m_Lock.ReadUnlock();
   score = Clamp32(s);
   secondary = Clamp32(t);
 }
 
-void DictionaryStore::ScorePhraseLocked(std::string_view phrase, int mode, InUse& inUse,
-                                        int64_t& score, int64_t& secondary, int32_t& replace) {
+void DictionaryStore::ScoreRunLocked(std::string_view phrase, int mode, Scan& scan, int64_t& score,
+                                     int64_t& secondary, int32_t& replace) {
   double a = 0.0, b = 0.0;
   int known = 0;
   bool inUseSeen = false;
-  bool lastListed = false;
   replace = 0;
-  std::vector<std::pair<size_t, size_t>> words;  // start and end of each word
-  std::string key;
-  key.reserve(phrase.size());
-  size_t from = 0;
-  while (from < phrase.size()) {
-    size_t space = phrase.find(' ', from);
-    if (space == std::string_view::npos) space = phrase.size();
-    if (space > from) {
-      words.emplace_back(from, space);
-      DictionaryEntry* entry = FindWordLocked(phrase.substr(from, space - from), key);
-      if (entry) {
-        if (InUseLocked(*entry, inUse)) inUseSeen = true;
-        known++;
-        a += entry->m_Primary * Multiplier(mode, entry->m_Primary);
-        b += entry->m_Secondary * Multiplier(mode, entry->m_Secondary);
-      } else {
-        b -= 5.0;
-      }
-      lastListed = entry != nullptr;
+  for (const RunWord& word : scan.words) {
+    if (const DictionaryEntry* entry = word.entry) {
+      if (InUseLocked(*entry, scan)) inUseSeen = true;
+      known++;
+      a += entry->m_Primary * Multiplier(mode, entry->m_Primary);
+      b += entry->m_Secondary * Multiplier(mode, entry->m_Secondary);
+    } else {
+      b -= 5.0;
     }
-    from = space + 1;
   }
   if (known > 1 && m_MaxPhraseWords > 1) {
     // Phrase entries that occur in this phrase as whole words, each occurrence
     // counted, added up in the phrase table's order.
-    std::vector<std::pair<int32_t, const DictionaryEntry*>> matches;
+    const std::vector<RunWord>& words = scan.words;
+    scan.matches.clear();
     for (size_t i = 0; i < words.size(); ++i) {
       size_t last = std::min(words.size(), i + static_cast<size_t>(m_MaxPhraseWords));
       for (size_t j = i + 1; j < last; ++j) {
-        key.assign(phrase.substr(words[i].first, words[j].second - words[i].first));
-        TernSwapHalves(key);
+        size_t length = words[j].end - words[i].begin;
+        scan.key.resize(length);
+        for (size_t k = 0; k < length; ++k)
+          scan.key[k] = TernSwapHalves(phrase[words[i].begin + k]);
         DictionaryEntry* entry = nullptr;
-        if (m_Phrases.Find(key, &entry)) matches.emplace_back(entry->m_Order, entry);
+        if (MayHoldKey(m_PhraseBits, scan.key) && m_Phrases.Find(scan.key, &entry))
+          scan.matches.emplace_back(entry->m_Order, entry);
       }
     }
-    std::stable_sort(matches.begin(), matches.end(),
+    std::stable_sort(scan.matches.begin(), scan.matches.end(),
                      [](const auto& x, const auto& y) { return x.first < y.first; });
-    for (const auto& match : matches) {
+    for (const auto& match : scan.matches) {
       const DictionaryEntry& entry = *match.second;
-      if (!InUseLocked(entry, inUse)) continue;
+      if (!InUseLocked(entry, scan)) continue;
       a += entry.m_Primary * Multiplier(mode, entry.m_Primary);
       if (entry.m_Replace) replace = 1;
     }
@@ -383,6 +439,7 @@ void DictionaryStore::ScorePhraseLocked(std::string_view phrase, int mode, InUse
   // Every unlisted word costs 5 from the secondary score. The 5 given back cancel
   // the one unlisted word that ends a run closed by two unlisted words; a phrase
   // whose last word is listed (closed by the end of the text) has no such word.
+  bool lastListed = !scan.words.empty() && scan.words.back().entry != nullptr;
   int64_t whole = Truncate(a);
   int64_t rest = Truncate(lastListed ? b : b + 5.0);
   if (inUseSeen) {
@@ -406,15 +463,22 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
   }
   const std::string foundWord = m_Messages.Text(kFoundCode);
   const size_t headRoom = foundWord.size() + 10;
-  InUse inUse{dictsInUse, std::vector<signed char>(m_DictNames.size(), -1)};
+  Scan scan;
+  StartScanLocked(scan, dictsInUse);
   int64_t total = 0, secondaryTotal = 0;
   bool open = false, pending = false;
   size_t start = 0, end = 0, used = 0;
-  std::string phrase, word, key;
+  std::string phrase;
   phrase.reserve(kPhraseLimit);
-  word.reserve(kMaxWord);
-  key.reserve(kMaxWord);
 
+  // Appends a word (lower-cased) to the run's phrase when it fits.
+  auto extend = [&](size_t wordStart, size_t wordLength, const DictionaryEntry* entry) {
+    if (phrase.size() + wordLength + 2 >= kPhraseLimit) return;
+    phrase += ' ';
+    size_t begin = phrase.size();
+    for (size_t i = 0; i < wordLength; ++i) phrase += LowerAscii(text[wordStart + i]);
+    scan.words.push_back({begin, phrase.size(), entry});
+  };
   auto append = [&](std::string_view shown) {
     found->append(foundWord).append(": ").append(shown).append("\r\n");
   };
@@ -426,35 +490,33 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
     }
     if (wordLength == 0) continue;
     const size_t wordStart = pos - wordLength;
-    const size_t length0 = wordLength;
+    const size_t thisLength = wordLength;
     wordLength = 0;
     // A run of word bytes too long for the word buffer is no listed word.
-    DictionaryEntry* entry = nullptr;
-    bool fits = length0 <= kMaxWord;
-    if (fits) {
-      word.assign(text + wordStart, length0);
-      LowerAscii(word);
-      entry = FindWordLocked(word, key);
-    }
+    const DictionaryEntry* entry =
+        thisLength <= kMaxWord ? FindWordLocked(text + wordStart, thisLength, scan.key) : nullptr;
     if (entry) {
       if (!open) {
-        phrase = word;
+        phrase.clear();
+        scan.words.clear();
+        for (size_t i = 0; i < thisLength; ++i) phrase += LowerAscii(text[wordStart + i]);
+        scan.words.push_back({0, thisLength, entry});
         open = true;
         start = wordStart;
-      } else if (phrase.size() + length0 + 2 < kPhraseLimit) {
-        phrase.append(1, ' ').append(word);
+      } else {
+        extend(wordStart, thisLength, entry);
       }
       end = pos - 1;
       pending = false;
-      if (entry->m_Replace) memset(text + wordStart, '-', length0);
+      if (entry->m_Replace) memset(text + wordStart, '-', thisLength);
     } else if (open && !pending) {
-      if (fits && phrase.size() + length0 + 2 < kPhraseLimit) phrase.append(1, ' ').append(word);
+      extend(wordStart, thisLength, nullptr);
       pending = true;
     } else if (open) {
       // Two unlisted words in a row close the run; the second is dropped.
       int64_t s = 0, t = 0;
       int32_t r = 0;
-      ScorePhraseLocked(phrase, mode, inUse, s, t, r);
+      ScoreRunLocked(phrase, mode, scan, s, t, r);
       total += s;
       secondaryTotal += t;
       open = pending = false;
@@ -474,7 +536,7 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
     // A run closed by the end of the text is scored but not masked.
     int64_t s = 0, t = 0;
     int32_t r = 0;
-    ScorePhraseLocked(phrase, mode, inUse, s, t, r);
+    ScoreRunLocked(phrase, mode, scan, s, t, r);
     total += s;
     secondaryTotal += t;
     if (s > 0 && found && phrase.size() + headRoom + used < foundSize) append(phrase);

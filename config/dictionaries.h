@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/hash.h"
@@ -120,16 +121,28 @@ class DictionaryStore {
   void IndexLoadedLocked();
   void ClearLocked();
 
-  // Whether each dictionary index is in use for one scoring call.
-  struct InUse {
-    std::string_view dicts;
-    std::vector<signed char> known;  // -1 not yet asked, 0 no, 1 yes
+  // One word of a run: where it stands in the run's phrase text, and its entry in
+  // the word table (null for an unlisted word).
+  struct RunWord {
+    size_t begin, end;
+    const DictionaryEntry* entry;
   };
-  bool InUseLocked(const DictionaryEntry& entry, InUse& inUse) const;
-  // ScorePhrase under the read lock.
-  void ScorePhraseLocked(std::string_view phrase, int mode, InUse& inUse, int64_t& score,
-                         int64_t& secondary, int32_t& replace);
-  DictionaryEntry* FindWordLocked(std::string_view lowerWord, std::string& keyBuffer);
+  // The state of one scoring call: which dictionaries are in use (asked once per
+  // dictionary name), and buffers used again for every run.
+  struct Scan {
+    std::string_view dicts;
+    std::vector<signed char> inUse;  // by dictionary index: -1 not yet asked, 0, 1
+    std::vector<RunWord> words;
+    std::vector<std::pair<int32_t, const DictionaryEntry*>> matches;
+    std::string key;
+  };
+  void StartScanLocked(Scan& scan, std::string_view dictsInUse) const;
+  bool InUseLocked(const DictionaryEntry& entry, Scan& scan) const;
+  // The word table's entry of a word (lower-cased here), or null.
+  const DictionaryEntry* FindWordLocked(const char* word, size_t length, std::string& key);
+  // Scores the run whose words scan.words describes. REQUIRES: read lock.
+  void ScoreRunLocked(std::string_view phrase, int mode, Scan& scan, int64_t& score,
+                      int64_t& secondary, int32_t& replace);
 
   std::string m_VendorPath;
   std::string m_LocalPath;
@@ -144,6 +157,11 @@ class DictionaryStore {
   // and the largest number of words in a phrase entry.
   std::vector<std::string> m_DictNames;
   int32_t m_MaxPhraseWords = 0;
+  // Filled at load: a bit set over the keys of the word table and one over the
+  // phrase table (two bits a key). Most words of a text are not listed; a clear bit
+  // tells so without a look-up in the table.
+  std::vector<uint64_t> m_WordBits;
+  std::vector<uint64_t> m_PhraseBits;
   // The hash table's iteration cursor is the table's own, so two readers must not
   // walk the local table at once.
   CTernLock m_LocalWalk;
