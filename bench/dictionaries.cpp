@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -16,6 +17,14 @@ namespace {
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The CPU time of this thread: the figures hold on a machine whose other work takes
+// the processor away part of the time.
+double CpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 // A pronounceable word of two to four syllables.
@@ -75,16 +84,19 @@ int main() {
   constexpr int kRounds = 10;
   std::string found;
   int32_t score = 0;
-  double scoring = 0;
+  double scoring = 0, cpu = 0;
   for (int round = 0; round < kRounds; ++round) {
     std::string copy = text;
     start = std::chrono::steady_clock::now();
+    double cpuStart = CpuSeconds();
     store.Score(copy.data(), copy.size(), 3, "Spam\x1CSales", score, &found, 4096);
+    cpu += CpuSeconds() - cpuStart;
     scoring += Seconds(start);
   }
   printf("dictionary of %d words and %d phrases: load %.1f ms\n", kWords, kPhrases, load * 1000);
-  printf("Score: %.1f MB/s over a %zu-byte text (score %d)\n",
-         kRounds * static_cast<double>(kText) / (1 << 20) / scoring, kText, score);
+  double megabytes = kRounds * static_cast<double>(kText) / (1 << 20);
+  printf("Score: %.1f MB/s of CPU time (%.1f MB/s elapsed) over a %zu-byte text (score %d)\n",
+         megabytes / cpu, megabytes / scoring, kText, score);
   unlink(vendor.c_str());
   rmdir(dir);
   return 0;

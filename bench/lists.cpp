@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -18,6 +19,14 @@ namespace {
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The CPU time of this thread: the figures hold on a machine whose other work takes
+// the processor away part of the time.
+double CpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 }  // namespace
@@ -75,20 +84,24 @@ int main() {
   }
   int answers[5] = {};
   start = std::chrono::steady_clock::now();
+  double cpuStart = CpuSeconds();
   for (const auto& query : queries) answers[store.CheckList(query, settings, 'S')]++;
+  double checksCpu = CpuSeconds() - cpuStart;
   double checks = Seconds(start);
 
   start = std::chrono::steady_clock::now();
+  cpuStart = CpuSeconds();
   long found = 0;
   for (int round = 0; round < 5; ++round)
     for (const auto& address : addresses) found += store.FindEntry(address) >= 0;
+  double findsCpu = CpuSeconds() - cpuStart;
   double finds = Seconds(start);
 
   printf("lists file of %d addresses: load %.1f ms\n", kAddresses, load * 1000);
-  printf("CheckList: %.0f look-ups/s (%d look-ups; answers 0:%d 2:%d 4:%d)\n", kLookups / checks,
-         kLookups, answers[0], answers[2], answers[4]);
-  printf("FindEntry: %.0f look-ups/s (%ld found of %zu)\n", found / finds, found,
-         addresses.size() * 5);
+  printf("CheckList: %.0f look-ups/s of CPU time (%.0f elapsed; %d look-ups, answers 0:%d 2:%d 4:%d)\n",
+         kLookups / checksCpu, kLookups / checks, kLookups, answers[0], answers[2], answers[4]);
+  printf("FindEntry: %.0f look-ups/s of CPU time (%.0f elapsed; %ld found of %zu)\n",
+         found / findsCpu, found / finds, found, addresses.size() * 5);
   unlink(path.c_str());
   rmdir(dir);
   return 0;
