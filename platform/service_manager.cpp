@@ -193,18 +193,26 @@ int PlatformStartService(const std::string& name) {
 
   // The first child starts a session of its own and forks the daemon, which is then
   // nobody's child here; a pipe carries the daemon's pid and, should exec fail, its
-  // errno (a successful exec closes the pipe).
-  int fds[2];
+  // errno (a successful exec closes the pipe). The daemon waits on a second pipe
+  // until its START_PENDING status is written, so that this write can never land
+  // after (and overwrite) the first status the service reports itself.
+  int fds[2], go[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return errno;
-  pid_t first = fork();
-  if (first < 0) {
+  if (pipe2(go, O_CLOEXEC) != 0) {
     int err = errno;
     close(fds[0]);
     close(fds[1]);
     return err;
   }
+  pid_t first = fork();
+  if (first < 0) {
+    int err = errno;
+    for (int fd : {fds[0], fds[1], go[0], go[1]}) close(fd);
+    return err;
+  }
   if (first == 0) {
     close(fds[0]);
+    close(go[1]);
     setsid();
     pid_t daemon = fork();
     if (daemon != 0) {
@@ -223,26 +231,38 @@ int PlatformStartService(const std::string& name) {
     }
     umask(022);
     setenv(kServiceEnv, name.c_str(), 1);
+    char ready;
+    while (read(go[0], &ready, 1) < 0 && errno == EINTR) {
+    }
     execl(image.c_str(), image.c_str(), static_cast<char*>(nullptr));
     int32_t err = errno;
     (void)!write(fds[1], &err, sizeof err);
     _exit(127);
   }
   close(fds[1]);
+  close(go[0]);
   int32_t pid = 0, execError = 0;
   ssize_t got = read(fds[0], &pid, sizeof pid);
+  waitpid(first, nullptr, 0);
+  int err = 0;
+  if (got == sizeof pid && pid > 0) {
+    PlatformServiceStatus pending;
+    pending.currentState = kServiceStartPending;
+    std::string status = FormatStatus(pending);
+    status.replace(0, status.find('\n'), "pid=" + std::to_string(pid));
+    WriteAtomically(StatusPath(name), status);
+    err = WriteAtomically(PidPath(name), std::to_string(pid) + "\n");
+  }
+  close(go[1]);  // the daemon goes on to exec
   ssize_t failed = read(fds[0], &execError, sizeof execError);
   close(fds[0]);
-  waitpid(first, nullptr, 0);
   if (got != sizeof pid || pid <= 0) return ECHILD;
-  if (failed == sizeof execError) return execError;
-
-  PlatformServiceStatus pending;
-  pending.currentState = kServiceStartPending;
-  std::string status = FormatStatus(pending);
-  status.replace(0, status.find('\n'), "pid=" + std::to_string(pid));
-  WriteAtomically(StatusPath(name), status);
-  return WriteAtomically(PidPath(name), std::to_string(pid) + "\n");
+  if (failed == sizeof execError) {
+    unlink(StatusPath(name).c_str());
+    unlink(PidPath(name).c_str());
+    return execError;
+  }
+  return err;
 }
 
 int PlatformQueryServiceStatus(const std::string& name, PlatformServiceStatus& status) {
