@@ -4,7 +4,6 @@
 // ('#'), a definition ('D', the object key, ',', the definition body) or a setting
 // ('S', the object key, ',', the attribute list of one scheduled event). Lines end
 // with LF on reading (trailing CR and LF removed) and CR LF on writing.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -27,7 +26,7 @@ void StripLineEnd(std::string& line) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
 }
 
-bool IsSystemKey(const std::string& key) { return key.size() == 1 && toupper(key[0]) == 'S'; }
+bool IsSystemKey(const std::string& key) { return key == "S"; }
 
 bool IsFlaggedType(char type) { return type == kTypeList || type == kTypeDictionary; }
 
