@@ -204,6 +204,20 @@ TEST_F(ConfigFileTest, AFailedLoadRefusesEverySave) {
   EXPECT_NE(Shared().find("DUcarol,"), std::string::npos);
 }
 
+TEST_F(ConfigFileTest, AFileMangledWhileRunningIsNeverWrittenOver) {
+  WriteFiles("DS,\r\nDUann,Cast=Sales\r\n");
+  Configuration& c = Loaded();
+  // Cut short in the middle of a line, as by a full disk or a careless edit.
+  const std::string mangled = "# 2 0\r\nDS,\r\nDUann,Ca";
+  m_Dir.Write("shared-config", mangled);
+  EXPECT_EQ(c.CreateObject('U', "bob"), 1);
+  EXPECT_TRUE(m_Events.Has(24)) << EventTexts();
+  EXPECT_TRUE(m_Events.Has(28)) << EventTexts();
+  EXPECT_EQ(Shared(), mangled);
+  EXPECT_EQ(c.Save(), 1);
+  EXPECT_EQ(Shared(), mangled);
+}
+
 TEST_F(ConfigFileTest, TwoLoadsWithinASecondReadTheFilesOnce) {
   // Each reading of the files reports the vendor duplicate once.
   WriteFiles("DS,\r\nDUann,\r\n", "", "DUann,\r\n");
