@@ -54,7 +54,9 @@ class SvcSetup : public ::testing::Test {
     unsetenv("OSTREL_TEST_SERVICE_MODE");
     unsetenv("OSTREL_SVCSETUP_STOP_WAITS");
     PlatformSetRegistryFile(m_Registry);
-    lib.handle = dlopen(OSTREL_SVCSETUP_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after dlclose: its process-wide objects stay reachable, as in an
+    // installer that keeps the library until it exits.
+    lib.handle = dlopen(OSTREL_SVCSETUP_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(lib.handle, nullptr) << dlerror();
     Find(lib.handle, "InstallService", lib.InstallService);
     Find(lib.handle, "StopService", lib.StopService);
