@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/disk_file.h"
+#include "platform/clock.h"
 #include "service/eventlog.h"
 
 void TernSwapHalves(std::string& text) {
@@ -92,4 +93,23 @@ bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write)
     }
   }
   return FileRename(fresh, path, false);
+}
+
+InitialFileResult TernWriteEmptyListDictFile(const std::string& path) {
+  if (FileExists(path, false)) return InitialFileResult::kKept;
+  std::string fresh = path + "_new";
+  {
+    CTernDiskFile file(fresh, TernFileMode::Create | TernFileMode::Truncate);
+    if (!file.Open()) return InitialFileResult::kFailed;
+    std::string header = TernListDictHeader(PlatformNow());
+    bool written = file.Write(header) == static_cast<int32_t>(header.size());
+    if (!file.Close() || !written) {
+      FileRemove(fresh, false);
+      return InitialFileResult::kFailed;
+    }
+  }
+  // The rename never replaces a file that appeared meanwhile.
+  if (FileRename(fresh, path, false)) return InitialFileResult::kWritten;
+  FileRemove(fresh, false);
+  return FileExists(path, false) ? InitialFileResult::kKept : InitialFileResult::kFailed;
 }

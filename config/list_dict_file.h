@@ -13,6 +13,7 @@
 #include "base/file.h"
 #include "base/file_ops.h"
 #include "base/named_lock.h"
+#include "config/initial_config.h"
 
 // Byte 0x61 becomes 0x16; applying the exchange twice gives the byte back.
 inline char TernSwapHalves(char c) {
@@ -63,6 +64,12 @@ class CTernListDictReader {
 // (reported by the file operations) when anything fails; an existing file is then
 // left as it was.
 bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write);
+
+// Writes a file of the header line alone unless path exists (the lists file and
+// the local dictionary file of a fresh installation): into path + "_new", renamed
+// into place only while path is still absent, so nothing is ever overwritten.
+// Failures are reported by the file operations.
+InitialFileResult TernWriteEmptyListDictFile(const std::string& path);
 
 // Holds a data set's named lock (TNLISTFILELOCK, TNDDRFILELOCK) for a scope. The
 // constructor throws CTernException, already reported, when the lock cannot be

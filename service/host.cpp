@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "base/file_ops.h"
@@ -66,6 +67,13 @@ bool ReadSystemNumber(const std::string& name, long& value) {
   return true;
 }
 
+// A data file whose load failed: reported when it is missing (message 3 with
+// ENOENT); other failures have been reported by the loader. Returns 1.
+int ReportMissing(const std::string& path) {
+  if (!FileExists(path, false)) TernReportEventF(TernEventType::Error, 3, path, ENOENT);
+  return 1;
+}
+
 }  // namespace
 
 void OstrelWriteAutoLockRecord(const std::string& user) {
@@ -113,7 +121,16 @@ int COstrelHost::StartUp() {
   InstallLocalDomains(m_Configuration);
   CTernActivityLog::SetSettingReader(ReadSystemNumber);
   if (m_Configuration->Load(true) != 0) return 1;
-  // 8.-10. The mailbox root, the dictionaries and the lists are built here.
+  // 8. The mailbox root is given here.
+  // 9. The dictionaries from the vendor and the local dictionary file; 10. the
+  //    lists from the lists file (plain text). A failed load ends the start-up. The
+  //    stores say nothing of a missing file, so that is reported here: otherwise
+  //    the start-up would end without a trace.
+  m_Dictionaries = std::make_unique<DictionaryStore>(m_Paths.vendorDictionaries,
+                                                     m_Paths.localDictionaries);
+  if (m_Dictionaries->Load(1) != 0) return ReportMissing(m_Paths.vendorDictionaries);
+  m_Lists = std::make_unique<ListStore>(m_Paths.listsFile, false);
+  if (m_Lists->Load(1) != 0) return ReportMissing(m_Paths.listsFile);
   // 11. The fast and slow queues in MailDir (their files are read on first use).
   m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
   m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
@@ -136,6 +153,8 @@ void COstrelHost::Stop() {
   // lock tracker.
   m_FastQueue.reset();
   m_SlowQueue.reset();
+  m_Lists.reset();
+  m_Dictionaries.reset();
   if (m_Configuration) {
     CTernActivityLog::SetSettingReader(nullptr);
     InstallLocalDomains(nullptr);

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "base/lock.h"
+#include "config/dictionaries.h"
+#include "config/lists.h"
 #include "message/queue.h"
 
 class Configuration;
@@ -53,6 +55,9 @@ class COstrelHost {
   bool ConsoleMode() const { return m_ConsoleMode; }
   void SetConsoleMode(bool on) { m_ConsoleMode = on; }
   const COstrelPaths& Paths() const { return m_Paths; }
+  // The dictionaries and the lists built by the start-up (null before and after).
+  DictionaryStore* Dictionaries() const { return m_Dictionaries.get(); }
+  ListStore* Lists() const { return m_Lists.get(); }
   // The fast queue ("fastq") and the slow queue ("slowq") in MailDir; null before
   // start-up builds them and after the stop sequence deletes them.
   CTernQueue* FastQueue() const { return m_FastQueue.get(); }
@@ -71,6 +76,8 @@ class COstrelHost {
   CTernEvent m_StopDone;
   COstrelPaths m_Paths;
   Configuration* m_Configuration = nullptr;
+  std::unique_ptr<DictionaryStore> m_Dictionaries;
+  std::unique_ptr<ListStore> m_Lists;
   std::unique_ptr<CTernQueue> m_FastQueue;
   std::unique_ptr<CTernQueue> m_SlowQueue;
 };

@@ -14,6 +14,7 @@
 #include "base/file_ops.h"
 #include "base/registry.h"
 #include "config/initial_config.h"
+#include "config/list_dict_file.h"
 #include "platform/eventsink.h"
 #include "platform/registry_file.h"
 #include "service/host.h"
@@ -154,6 +155,15 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   for (const std::string& d : {paths.mailDir, paths.boxDir, paths.localDir, paths.logDir})
     if (!MakeDirs(d)) return false;
   if (!WriteConfiguration(paths)) return false;
+  // The lists file and the local dictionary file, empty but for their header.
+  for (const std::string& path : {paths.listsFile, paths.localDictionaries}) {
+    InitialFileResult result = TernWriteEmptyListDictFile(path);
+    if (result == InitialFileResult::kFailed) {
+      printf("Cannot write %s (see %s)\n", path.c_str(), PlatformEventFile().c_str());
+      return false;
+    }
+    printf("  %s %s\n", path.c_str(), result == InitialFileResult::kKept ? "kept" : "written");
+  }
   printf("Installation ready in %s.\n", dir.c_str());
   printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
   printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());
