@@ -2,6 +2,7 @@
 #include "config/autolock.h"
 
 #include <atomic>
+#include <utility>
 
 #include "base/list.h"
 #include "base/string.h"
