@@ -28,6 +28,13 @@ const std::string& Directory() {
     const char* made = mkdtemp(name);
     if (!made) made = mkdtemp(fallback);
     if (!made) abort();
+    static std::string removeAtExit = made;
+    atexit([] {
+      for (const char* file : {"shared-config", "local-config", "vendor-config"})
+        for (const char* suffix : {"", "_new", "_old"})
+          unlink((removeAtExit + "/" + file + suffix).c_str());
+      rmdir(removeAtExit.c_str());
+    });
     // Events would only slow the run down.
     PlatformSetEventFile("");
     PlatformSetEventSyslog(false);
