@@ -467,10 +467,14 @@ bool CTernMessage::HeadersOpen() {
 }
 
 bool CTernMessage::FlushPendingLocked() {
-  bool ok = FlushHeldLocked();
-  ok = WriteRawLocked(m_LineBuffer) && ok;
-  m_LineBuffer.clear();
-  return ok;
+  bool ok = true;
+  if (m_HeadersOpen && !m_LineBuffer.empty()) {
+    // An unfinished last line is still a header line; it is written as it stands.
+    std::string line = std::move(m_LineBuffer);
+    m_LineBuffer.clear();
+    ok = HeaderLineLocked(line);
+  }
+  return FlushHeldLocked() && ok;
 }
 
 bool CTernMessage::CopyFrom(CTernMessage& source) {

@@ -83,8 +83,17 @@ TEST_F(MessageWriting, HeadersEndedByCloseOrEndHeaders) {
   // Without a blank line the completion ends the section at Close.
   std::string out = Written(TernMessageOption::Complete, "Subject: no end");
   EXPECT_EQ(out, "Subject: no end\r\nDate: " + CTernTime(kJune15).MailDate() + "\r\n\r\n");
-  // Without completion Close adds nothing.
+  // Without completion Close adds nothing, and the unfinished line is still a header.
   EXPECT_EQ(Written(0, "Subject: no end"), "Subject: no end");
+  {
+    CTernMemoryFile unfinished;
+    CTernMessage writer(unfinished, 0, 0, 0, TernMessageMode::Write);
+    ASSERT_TRUE(writer.Open());
+    ASSERT_TRUE(writer.Write("To: a@b\r\nContent-Type: image/gif"));
+    ASSERT_TRUE(writer.Close());
+    EXPECT_EQ(writer.Header("Content-Type"), "image/gif");
+    EXPECT_EQ(unfinished.Contents(), "To: a@b\r\nContent-Type: image/gif");
+  }
 
   CTernMemoryFile file;
   CTernMessage message(file, 0, 0, 0, TernMessageMode::Write);
