@@ -15,6 +15,7 @@
 #include "net/socket_start.h"
 #include "service/activity_log.h"
 #include "service/eventlog.h"
+#include "transport/content_filter.h"
 #include "platform/eventsink.h"
 
 const char kOstrelServiceName[] = "Ostrel";
@@ -134,9 +135,11 @@ int COstrelHost::StartUp() {
   // 11. The fast and slow queues in MailDir (their files are read on first use).
   m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
   m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
-  // Later steps build, in this order: the SMTP and POP3 servers, the content
-  // filter's references, the HTTP server and the web interface; then the HTTP
-  // server starts (its failure ends the start-up), then POP3 and SMTP.
+  // 13. The content filter checks against these lists and dictionaries.
+  SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
+  // Later steps build, in this order: the SMTP and POP3 servers, the HTTP server
+  // and the web interface; then the HTTP server starts (its failure ends the
+  // start-up), then POP3 and SMTP.
   return 0;
 }
 
@@ -153,6 +156,7 @@ void COstrelHost::Stop() {
   // lock tracker.
   m_FastQueue.reset();
   m_SlowQueue.reset();
+  SetFilterObjects(nullptr, nullptr);
   m_Lists.reset();
   m_Dictionaries.reset();
   if (m_Configuration) {
