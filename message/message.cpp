@@ -490,9 +490,16 @@ bool CTernMessage::CopyFrom(CTernMessage& source) {
 
 // --- Headers and sizes ---
 
+const CTernHeaders& CTernMessage::TableLocked() {
+  if (!m_Held) return m_Headers;
+  m_HeldView = m_Headers;
+  m_HeldView.Add(m_HeldName, m_HeldValue);
+  return m_HeldView;
+}
+
 bool CTernMessage::FindHeader(std::string_view name, std::string& value) {
   CTernLockGuard guard(m_Lock);
-  return m_Headers.Find(name, value);
+  return TableLocked().Find(name, value);
 }
 
 std::string CTernMessage::Header(std::string_view name) {
@@ -503,22 +510,22 @@ std::string CTernMessage::Header(std::string_view name) {
 
 std::vector<std::pair<std::string, std::string>> CTernMessage::Headers() {
   CTernLockGuard guard(m_Lock);
-  return m_Headers.All();
+  return TableLocked().All();
 }
 
 unsigned CTernMessage::HeaderClasses() {
   CTernLockGuard guard(m_Lock);
-  return m_Headers.Classes();
+  return TableLocked().Classes();
 }
 
 std::string CTernMessage::ContentHeaders() {
   CTernLockGuard guard(m_Lock);
-  return m_Headers.ContentHeaders();
+  return TableLocked().ContentHeaders();
 }
 
 int CTernMessage::HopCount() {
   CTernLockGuard guard(m_Lock);
-  return m_Headers.HopCount();
+  return TableLocked().HopCount();
 }
 
 int32_t CTernMessage::Offset() {

@@ -106,6 +106,8 @@ class CTernMessage {
   bool CopyFrom(CTernMessage& source);
 
   // --- Headers, sizes ---
+  // Headers read, or written so far (the last one included while its continuation
+  // lines may still follow).
   // The value of the first header of that name (any case), unfolded.
   bool FindHeader(std::string_view name, std::string& value);
   std::string Header(std::string_view name);
@@ -185,6 +187,9 @@ class CTernMessage {
   bool EndHeadersLocked();
   bool FlushPendingLocked();
 
+  // The header table, with a header still held back included.
+  const CTernHeaders& TableLocked();
+
   // MIME.
   bool ScanMimeLocked();
   std::string DelimiterLocked();
@@ -221,6 +226,7 @@ class CTernMessage {
   bool m_InLongLine = false;  // passing an overlong header line through unread
   bool m_Held = false;        // a header held back until its continuation lines are in
   std::string m_HeldText, m_HeldName, m_HeldValue;
+  CTernHeaders m_HeldView;    // the table with the held header, as accessors show it
   bool m_LastLineEmpty = false;
   bool m_LastByteLineEnd = true;
 };

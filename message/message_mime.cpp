@@ -72,7 +72,7 @@ bool CTernMessage::ScanMimeLocked() {
 
 TernContentDescription CTernMessage::Description() {
   CTernLockGuard guard(m_Lock);
-  return TernDescribeContent(m_Headers.ContentHeaders());
+  return TernDescribeContent(TableLocked().ContentHeaders());
 }
 
 bool CTernMessage::HasAttachments() {
