@@ -16,6 +16,7 @@
 #include "service/activity_log.h"
 #include "service/eventlog.h"
 #include "transport/content_filter.h"
+#include "transport/smtp_server.h"
 #include "platform/eventsink.h"
 
 const char kOstrelServiceName[] = "Ostrel";
@@ -66,6 +67,12 @@ bool ReadSystemNumber(const std::string& name, long& value) {
   if (end == text.c_str()) return false;
   value = number;
   return true;
+}
+
+// A System attribute as text (the servers' thread counts).
+bool ReadSystemText(const std::string& name, std::string& value) {
+  Configuration* config = Configuration::Process();
+  return config && config->GetValue(kTypeSystem, "", name, value) == 0;
 }
 
 // A data file whose load failed: reported when it is missing (message 3 with
@@ -135,11 +142,16 @@ int COstrelHost::StartUp() {
   // 11. The fast and slow queues in MailDir (their files are read on first use).
   m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
   m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
+  // 12. The SMTP server object (the POP3 server object joins it here).
+  m_Smtp = std::make_unique<SMTP>(m_Lists.get(), m_FastQueue.get(), m_SlowQueue.get(),
+                                  m_Paths.mailDir);
   // 13. The content filter checks against these lists and dictionaries.
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
-  // Later steps build, in this order: the SMTP and POP3 servers, the HTTP server
-  // and the web interface; then the HTTP server starts (its failure ends the
-  // start-up), then POP3 and SMTP.
+  // Later steps build, in this order: the HTTP server and the web interface; then
+  // the HTTP server starts (its failure ends the start-up), then POP3.
+  // 17. SMTP starts on SMTPPort with its workers and delivery threads; its result
+  //     is not looked at.
+  m_Smtp->Start(kOstrelServiceName, ReadSystemText);
   return 0;
 }
 
@@ -154,6 +166,8 @@ void COstrelHost::Stop() {
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
   // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-
   // lock tracker.
+  if (m_Smtp) m_Smtp->Stop();
+  m_Smtp.reset();
   m_FastQueue.reset();
   m_SlowQueue.reset();
   SetFilterObjects(nullptr, nullptr);

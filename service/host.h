@@ -10,6 +10,7 @@
 #include "config/dictionaries.h"
 #include "config/lists.h"
 #include "message/queue.h"
+#include "transport/smtp_server.h"
 
 class Configuration;
 
@@ -62,6 +63,8 @@ class COstrelHost {
   // start-up builds them and after the stop sequence deletes them.
   CTernQueue* FastQueue() const { return m_FastQueue.get(); }
   CTernQueue* SlowQueue() const { return m_SlowQueue.get(); }
+  // The SMTP server built by the start-up; null before and after.
+  SMTP* Smtp() const { return m_Smtp.get(); }
   // The configuration built by the start-up (also Configuration::Process()).
   Configuration* Config() const { return m_Configuration; }
 
@@ -80,4 +83,5 @@ class COstrelHost {
   std::unique_ptr<ListStore> m_Lists;
   std::unique_ptr<CTernQueue> m_FastQueue;
   std::unique_ptr<CTernQueue> m_SlowQueue;
+  std::unique_ptr<SMTP> m_Smtp;
 };
