@@ -108,6 +108,10 @@ class SMTP::Session {
   // Ends the message after a failure of the data phase: record, reply, remove.
   Step RefuseMessage(std::string_view reply, int info, bool internal);
 
+  // One line ending in CR LF (or kSmtpLineBuffer bytes of a longer one) into
+  // text: its length, or 0 when the client stays silent for timeout seconds, goes
+  // away, or the server stops first.
+  long ReadLine(CTernString& text, int timeout);
   bool Reply(std::string_view text);
   Step ReplyStep(std::string_view text) { return Reply(text) ? Step::Go : Step::Abort; }
   const char* Text(int code) { return m_Texts.Text(code); }
@@ -144,6 +148,21 @@ void SMTP::Session::Violation(int info, const std::string& line) {
   Record(kActionProtocolViolation, {{kActInfo, Text(info)}, {kActLastCommand, line}});
 }
 
+long SMTP::Session::ReadLine(CTernString& text, int timeout) {
+  text.Clear();
+  int silent = 0;
+  for (;;) {
+    size_t before = text.Length();
+    // One-second waits, so that a stop of the server ends an idle conversation.
+    long n = m_Connection.ReceiveLine(text, "\r\n", 1, kSmtpLineBuffer, true);
+    if (n < 0) return 0;
+    if (m_Connection.Overlong() || text.Str().ends_with("\r\n")) return n;
+    if (m_Connection.Closed() || !m_Connection.TimedOut()) return 0;
+    silent = text.Length() > before ? 0 : silent + 1;
+    if (silent >= timeout || m_Server.StopRequested()) return 0;
+  }
+}
+
 bool SMTP::Session::Reply(std::string_view text) {
   return m_Connection.Send(text) == static_cast<long>(text.size());
 }
@@ -167,15 +186,13 @@ void SMTP::Session::Run() {
   Step step = Step::Go;
   CTernString text;
   while (step == Step::Go) {
-    long n = m_Connection.ReceiveLine(text, "\r\n", m_Server.m_CommandTimeout.load(),
-                                      kSmtpLineBuffer);
+    long n = ReadLine(text, m_Server.m_CommandTimeout.load());
     std::string line = n > 0 ? text.Str() : std::string();
     if (n > 0 && m_Connection.Overlong()) {
       // A command longer than any command can be: the rest of it is read and
       // dropped (each read bounded by the time-out), and it is refused.
       do {
-        n = m_Connection.ReceiveLine(text, "\r\n", m_Server.m_CommandTimeout.load(),
-                                     kSmtpLineBuffer);
+        n = ReadLine(text, m_Server.m_CommandTimeout.load());
       } while (n > 0 && m_Connection.Overlong());
       if (n <= 0 || !text.Str().ends_with("\r\n")) {
         step = Step::Abort;
@@ -367,7 +384,7 @@ bool SMTP::Session::ReceiveData(long maxSize, bool& oversized, int& writeFailure
   bool pendingCR = false;   // the last piece ended in CR (a CR LF may be split)
   CTernString text;
   for (;;) {
-    long n = m_Connection.ReceiveLine(text, "\r\n", m_Server.m_DataTimeout.load(), kSmtpLineBuffer);
+    long n = ReadLine(text, m_Server.m_DataTimeout.load());
     if (n <= 0) return false;
     std::string piece = text.Str();
     std::string_view p(piece);
