@@ -1,0 +1,269 @@
+"""System tests of the SMTP server: the real ostrel program in the foreground on
+loopback, with a fresh installation on free ports, driven by Python's smtplib, raw
+sockets and curl's smtp:// client.
+
+Each test class works in a private directory: its own registry file, run directory
+and event-log file, so nothing outside it is touched.
+"""
+import os
+import re
+import shutil
+import signal
+import smtplib
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
+# The concurrency test: 20 clients of 50 messages each, 1,000 in all.
+LOAD_CLIENTS = 20
+LOAD_PER_CLIENT = int(os.environ.get("OSTREL_SMTP_LOAD_PER_CLIENT", "50"))
+MAX_SIZE = 300000
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def can_connect(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
+            s.settimeout(5)
+            return s.recv(4).startswith(b"220")
+    except OSError:
+        return False
+
+
+class SmtpSystemTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory(prefix="ostrel-smtp-")
+        d = cls.dir.name
+        cls.env = dict(os.environ)
+        cls.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
+                       OSTREL_RUNDIR=os.path.join(d, "run"),
+                       OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
+                       OSTREL_NOSYSLOG="1")
+        cls.env.pop("OSTREL_SERVICE", None)
+        cls.port = free_port()
+        inst = os.path.join(d, "inst")
+        out = subprocess.run([BINARY, "-setup", inst, str(cls.port), str(free_port()),
+                              str(free_port())], env=cls.env, capture_output=True, text=True,
+                             timeout=60, stdin=subprocess.DEVNULL)
+        assert out.returncode == 0, out.stdout
+        # A smaller size limit than the default, so that the refusal is quick to test.
+        shared = os.path.join(inst, "shared-config")
+        with open(shared, "rb") as f:
+            lines = f.read().split(b"\r\n")
+        # The local domain is example.org, whatever the machine is called.
+        lines = [re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + b",MaxMessageSize=%d" % MAX_SIZE
+                 if l.startswith(b"DS,") else l for l in lines]
+        with open(shared, "wb") as f:
+            f.write(b"\r\n".join(lines))
+        cls.maildir = os.path.join(inst, "mail")
+        cls.logdir = os.path.join(inst, "log")
+        cls.proc = subprocess.Popen([BINARY, "-debug", "x"], env=cls.env, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if not wait_for(lambda: can_connect(cls.port)):
+            cls.proc.kill()
+            raise RuntimeError("the SMTP server did not come up")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.send_signal(signal.SIGINT)
+        try:
+            cls.proc.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            cls.proc.kill()
+            cls.proc.communicate()
+        cls.dir.cleanup()
+
+    # Helpers ---------------------------------------------------------------------
+
+    def smtp(self):
+        s = smtplib.SMTP("127.0.0.1", self.port, timeout=30)
+        s.ehlo("client.example.net")
+        return s
+
+    def send(self, data, sender="ann@example.net", rcpts=("jo@example.org",)):
+        """Sends data (bytes) and returns the identifier of the 250 reply."""
+        with self.smtp() as s:
+            s.mail(sender)
+            for r in rcpts:
+                code, _ = s.rcpt(r)
+                self.assertEqual(code, 250)
+            code, reply = s.data(data)
+            self.assertEqual(code, 250, reply)
+            words = reply.decode().split()
+            self.assertEqual(words[1:], ["Message", "accepted", "for", "delivery"])
+            return words[0]
+
+    def queued(self):
+        with open(os.path.join(self.maildir, "fastq"), "rb") as f:
+            return [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
+
+    def body(self, ident):
+        with open(os.path.join(self.maildir, ident + ".mes"), "rb") as f:
+            return f.read()
+
+    def envelope(self, ident):
+        with open(os.path.join(self.maildir, ident + ".env"), "rb") as f:
+            return f.read().split(b"\r\n")
+
+    def stored_data(self, ident):
+        """The message as stored, less the server's own Received header."""
+        body = self.body(ident)
+        self.assertTrue(body.startswith(b"Received: "), body[:100])
+        end = body.index(b"\r\n", body.index(b"with SMTP id " + ident.encode()))
+        end = body.index(b"\r\n", end + 2) + 2
+        return body[:end], body[end:]
+
+    @staticmethod
+    def message(subject, text=b"Hello.\r\n", extra=b""):
+        return (extra + b"From: ann@example.net\r\nTo: jo@example.org\r\nSubject: " + subject +
+                b"\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nMessage-Id: <" + subject +
+                b"@example.net>\r\n\r\n" + text)
+
+    # Tests -------------------------------------------------------------------------
+
+    def test_one_and_several_recipients_and_the_empty_sender(self):
+        data = self.message(b"one")
+        ident = self.send(data)
+        self.assertIn(ident, self.queued())
+        received, rest = self.stored_data(ident)
+        self.assertEqual(rest, data)
+        self.assertIn(b"for <jo@example.org>; ", received)
+        self.assertIn(b"Received: from client.example.net ([127.0.0.1])\r\n", received)
+        env = self.envelope(ident)
+        self.assertEqual(env[1], b"1")
+        self.assertEqual(env[7], b"ann@example.net")
+        self.assertEqual(env[8], b"127.0.0.1")
+
+        data = self.message(b"several")
+        ident = self.send(data, rcpts=("jo@example.org", "ann@example.org", "bo@example.org"))
+        received, rest = self.stored_data(ident)
+        self.assertEqual(rest, data)
+        self.assertIn(b"\r\n ; ", received)
+        env = self.envelope(ident)
+        self.assertEqual(sorted(env[10:22:4]), [b"ann@example.org", b"bo@example.org", b"jo@example.org"])
+
+        ident = self.send(self.message(b"bounce"), sender="")
+        self.assertEqual(self.envelope(ident)[7], b"")
+
+    def test_hop_limit(self):
+        hops = b"".join(b"Received: from h%d.example.net by x; Mon, 7 Dec 2026 09:00:00 +0000\r\n" % i
+                        for i in range(30))
+        ident = self.send(self.message(b"hops29", extra=hops[: hops.index(b"Received: from h29")]))
+        self.assertIn(ident, self.queued())
+        before = sorted(os.listdir(self.maildir))
+        with self.smtp() as s:
+            s.mail("ann@example.net")
+            s.rcpt("jo@example.org")
+            code, reply = s.data(self.message(b"hops30", extra=hops))
+            self.assertEqual((code, reply), (554, b"Transaction failed -- too many hops"))
+        self.assertEqual(sorted(os.listdir(self.maildir)), before)
+
+    def test_dot_lines_and_a_long_line(self):
+        text = (b".starts with a dot\r\n..two dots\r\n...\r\n" + b"x" * 8000 + b"\r\n. \r\nend\r\n")
+        ident = self.send(self.message(b"dots", text))
+        self.assertEqual(self.stored_data(ident)[1], self.message(b"dots", text))
+
+    def test_raw_dot_stuffing(self):
+        # The client side of dot stuffing done by hand: "..a" is stored as ".a".
+        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
+            f = s.makefile("rb")
+            def cmd(line):
+                s.sendall(line)
+                return f.readline()
+            self.assertTrue(f.readline().startswith(b"220 "))
+            self.assertTrue(cmd(b"helo raw\r\n").startswith(b"250 "))
+            self.assertEqual(cmd(b"mail from:<ann@example.net>\r\n"), b"250 <ann@example.net>... Sender ok\r\n")
+            self.assertEqual(cmd(b"rcpt to:<jo@example.org>\r\n"), b"250 <jo@example.org>... Recipient ok\r\n")
+            self.assertEqual(cmd(b"data\r\n"), b'354 Enter mail, end with "." on a line by itself\r\n')
+            reply = cmd(self.message(b"raw", b"..a\r\n.\r\n"))
+            ident = reply.split()[1].decode()
+            self.assertEqual(cmd(b"quit\r\n")[:4], b"221 ")
+        self.assertEqual(self.stored_data(ident)[1], self.message(b"raw", b".a\r\n"))
+
+    def test_message_over_the_size_limit(self):
+        before = sorted(os.listdir(self.maildir))
+        big = self.message(b"big", (b"y" * 998 + b"\r\n") * (MAX_SIZE // 1000 + 10))
+        with self.smtp() as s:
+            s.mail("ann@example.net")
+            s.rcpt("jo@example.org")
+            code, reply = s.data(big)
+            self.assertEqual(code, 552)
+            # The session goes on.
+            self.assertEqual(s.noop()[0], 250)
+        self.assertEqual(sorted(os.listdir(self.maildir)), before)
+
+    def test_relay_from_loopback_and_refusals(self):
+        with self.smtp() as s:
+            s.mail("ann@example.net")
+            self.assertEqual(s.rcpt("far@remote.example")[0], 250)
+            self.assertEqual(s.docmd("EXPN", "staff"), (502, b"Sorry, we do not allow this operation"))
+            self.assertEqual(s.docmd("VRFY", "jo"), (250, b"<jo>"))
+
+    @unittest.skipUnless(shutil.which("curl"), "curl is not installed")
+    def test_curl_client(self):
+        data = self.message(b"curl")
+        out = subprocess.run(["curl", "-sS", "--max-time", "60", "smtp://127.0.0.1:%d" % self.port,
+                              "--mail-from", "ann@example.net", "--mail-rcpt", "jo@example.org",
+                              "--upload-file", "-"], input=data, capture_output=True, timeout=90)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        found = [i for i in self.queued() if self.stored_data(i)[1] == data]
+        self.assertEqual(len(found), 1)
+
+    def test_parallel_clients(self):
+        results, errors = [], []
+        lock = threading.Lock()
+
+        def client(n):
+            try:
+                with smtplib.SMTP("127.0.0.1", self.port, timeout=120) as s:
+                    s.ehlo("load%d.example.net" % n)
+                    for i in range(LOAD_PER_CLIENT):
+                        data = self.message(b"load-%d-%d" % (n, i),
+                                            b"".join(b"line %d of %d-%d\r\n" % (k, n, i) for k in range(40)))
+                        s.mail("ann@example.net")
+                        s.rcpt("jo@example.org")
+                        code, reply = s.data(data)
+                        with lock:
+                            if code == 250:
+                                results.append((reply.split()[0].decode(), data))
+                            else:
+                                errors.append((code, reply))
+            except Exception as e:  # noqa: BLE001 - every failure is reported below
+                with lock:
+                    errors.append(repr(e))
+
+        threads = [threading.Thread(target=client, args=(n,)) for n in range(LOAD_CLIENTS)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(240)
+        self.assertEqual(errors, [])
+        self.assertEqual(len(results), LOAD_CLIENTS * LOAD_PER_CLIENT)
+        queued = self.queued()
+        for ident, data in results:
+            self.assertEqual(queued.count(ident), 1, ident)
+            self.assertEqual(self.stored_data(ident)[1], data)
+        self.assertEqual(len({i for i, _ in results}), len(results))
+
+
+if __name__ == "__main__":
+    unittest.main()
