@@ -96,7 +96,7 @@ class DateFields {
   bool Result(int defaultZone, time_t& seconds) const;
 
  private:
-  bool TimeOfDay(std::string_view word);
+  void TimeOfDay(std::string_view word);
   void DayMonthYear(std::string_view word);
 
   bool m_InComment = false;
@@ -105,9 +105,9 @@ class DateFields {
   long m_Hour = 0, m_Minute = 0, m_Second = 0;
 };
 
-bool DateFields::TimeOfDay(std::string_view word) {
+// A word with one or two colons.
+void DateFields::TimeOfDay(std::string_view word) {
   std::vector<std::string_view> parts = Split(word, ':');
-  if (parts.size() != 2 && parts.size() != 3) return false;
   std::optional<long> h = Number(parts[0]), m = Number(parts[1]);
   std::optional<long> s = parts.size() == 3 ? Number(parts[2]) : std::optional<long>(0);
   // A time out of range (24:00:00) is passed over; the word is used up either way.
@@ -116,7 +116,6 @@ bool DateFields::TimeOfDay(std::string_view word) {
     m_Minute = *m;
     m_Second = *s;
   }
-  return true;
 }
 
 void DateFields::DayMonthYear(std::string_view word) {
@@ -145,7 +144,10 @@ void DateFields::Word(std::string_view raw) {
     colons += c == ':';
     hyphens += c == '-';
   }
-  if ((colons == 1 || colons == 2) && TimeOfDay(word)) return;
+  if (colons == 1 || colons == 2) {
+    TimeOfDay(word);
+    return;
+  }
   if (hyphens == 2) {
     DayMonthYear(word);
     return;
