@@ -1,4 +1,5 @@
 // CTernHash: the locked hash table and its lookup2 hash function.
+#include "base/ascii.h"
 #include "base/hash.h"
 
 #include "base/exception.h"
@@ -29,7 +30,6 @@ inline uint32_t Word(const unsigned char* k) {
          (static_cast<uint32_t>(k[3]) << 24);
 }
 
-unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
 }  // namespace
 
@@ -87,7 +87,7 @@ CTernHash::~CTernHash() {
 uint32_t CTernHash::HashOf(std::string_view key) const {
   if (!m_IgnoreCase) return Hash(key.data(), key.size());
   std::string lower(key);
-  for (char& c : lower) c = static_cast<char>(Lower(static_cast<unsigned char>(c)));
+  for (char& c : lower) c = static_cast<char>(TernLowerAscii(c));
   return Hash(lower.data(), lower.size());
 }
 
@@ -95,7 +95,7 @@ bool CTernHash::SameKey(std::string_view a, std::string_view b) const {
   if (a.size() != b.size()) return false;
   if (!m_IgnoreCase) return a == b;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(static_cast<unsigned char>(a[i])) != Lower(static_cast<unsigned char>(b[i])))
+    if (TernLowerAscii(a[i]) != TernLowerAscii(b[i]))
       return false;
   }
   return true;

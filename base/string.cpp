@@ -1,4 +1,5 @@
 // CTernString: the locked text string.
+#include "base/ascii.h"
 #include "base/string.h"
 
 #include <algorithm>
@@ -6,8 +7,6 @@
 
 namespace {
 
-unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c; }
 
 int CompareBytes(std::string_view a, std::string_view b, bool ignoreCase) {
   size_t n = std::min(a.size(), b.size());
@@ -15,8 +14,8 @@ int CompareBytes(std::string_view a, std::string_view b, bool ignoreCase) {
     unsigned char x = static_cast<unsigned char>(a[i]);
     unsigned char y = static_cast<unsigned char>(b[i]);
     if (ignoreCase) {
-      x = Lower(x);
-      y = Lower(y);
+      x = TernLowerAscii(x);
+      y = TernLowerAscii(y);
     }
     if (x != y) return x < y ? -1 : 1;
   }
@@ -154,7 +153,7 @@ bool CTernString::BeginsWith(std::string_view prefix, bool ignoreCase) const {
 bool CTernString::Contains(std::string_view text) const {
   CTernLockGuard guard(m_Lock);
   auto equal = [](char a, char b) {
-    return Lower(static_cast<unsigned char>(a)) == Lower(static_cast<unsigned char>(b));
+    return TernLowerAscii(a) == TernLowerAscii(b);
   };
   return std::search(m_Text.begin(), m_Text.end(), text.begin(), text.end(), equal) !=
          m_Text.end() || text.empty();
@@ -179,12 +178,12 @@ void CTernString::Replace(char from, char to) {
 
 void CTernString::ToUpper() {
   CTernLockGuard guard(m_Lock);
-  for (char& c : m_Text) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
+  for (char& c : m_Text) c = static_cast<char>(TernUpperAscii(c));
 }
 
 void CTernString::ToLower() {
   CTernLockGuard guard(m_Lock);
-  for (char& c : m_Text) c = static_cast<char>(Lower(static_cast<unsigned char>(c)));
+  for (char& c : m_Text) c = static_cast<char>(TernLowerAscii(c));
 }
 
 void CTernString::KeepRight(size_t n) {

@@ -1,4 +1,5 @@
 // DictionaryStore: loading and saving the dictionary files, and scoring text.
+#include "base/ascii.h"
 #include "config/dictionaries.h"
 
 #include <algorithm>
@@ -43,18 +44,6 @@ struct WordBytes {
 };
 const WordBytes kWordBytes;
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-void LowerAscii(std::string& text) {
-  for (char& c : text) c = LowerAscii(c);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 int32_t Clamp32(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
@@ -256,7 +245,7 @@ bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
     entry->m_Primary = primary;
     entry->m_Secondary = secondary;
     std::string word(fields.word);
-    LowerAscii(word);
+    TernLowerAscii(word);
     AddLoadedEntryLocked(word, std::move(entry), vendor);
   }
   return true;
@@ -353,7 +342,7 @@ int DictionaryStore::CheckReload() {
 const DictionaryEntry* DictionaryStore::FindWordLocked(const char* word, size_t length,
                                                       std::string& key) {
   key.resize(length);
-  for (size_t i = 0; i < length; ++i) key[i] = TernSwapHalves(LowerAscii(word[i]));
+  for (size_t i = 0; i < length; ++i) key[i] = TernSwapHalves(TernLowerAscii(word[i]));
   if (!MayHoldKey(m_WordBits, key)) return nullptr;
   DictionaryEntry* entry = nullptr;
   return m_Words.Find(key, &entry) ? entry : nullptr;
@@ -476,7 +465,7 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
     if (phrase.size() + wordLength + 2 >= kPhraseLimit) return;
     phrase += ' ';
     size_t begin = phrase.size();
-    for (size_t i = 0; i < wordLength; ++i) phrase += LowerAscii(text[wordStart + i]);
+    for (size_t i = 0; i < wordLength; ++i) phrase += TernLowerAscii(text[wordStart + i]);
     scan.words.push_back({begin, phrase.size(), entry});
   };
   auto append = [&](std::string_view shown) {
@@ -499,7 +488,7 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
       if (!open) {
         phrase.clear();
         scan.words.clear();
-        for (size_t i = 0; i < thisLength; ++i) phrase += LowerAscii(text[wordStart + i]);
+        for (size_t i = 0; i < thisLength; ++i) phrase += TernLowerAscii(text[wordStart + i]);
         scan.words.push_back({0, thisLength, entry});
         open = true;
         start = wordStart;
@@ -568,7 +557,7 @@ int DictionaryStore::AddWord(std::string_view word, std::string_view dictionary,
     entry->m_Dictionary.assign(dictionary);
     entry->m_Primary = score;
     key.assign(word);
-    LowerAscii(key);
+    TernLowerAscii(key);
     TernSwapHalves(key);
   } catch (const std::bad_alloc&) {
     delete entry;
@@ -635,7 +624,7 @@ void DictionaryStore::RemoveDictionary(std::string_view dictionary) {
     std::string key;
     void* value = nullptr;
     for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
-      if (EqualNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
+      if (TernEqualsNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
         words.push_back(TernSwappedCopy(key));
     }
   }
@@ -653,7 +642,7 @@ void DictionaryStore::ListWords(std::string_view dictionary, CTernList<CTernStri
     std::string key;
     void* value = nullptr;
     for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
-      if (EqualNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
+      if (TernEqualsNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
         list.AddInOrder(CTernString(TernSwappedCopy(key)));
     }
   }

@@ -1,4 +1,5 @@
 // ListStore: the lists file in memory, its look-ups and its changes.
+#include "base/ascii.h"
 #include "config/lists.h"
 
 #include <algorithm>
@@ -26,20 +27,6 @@ constexpr size_t kPrefixLength = 3;
 constexpr size_t kMaxListNames = 4095;
 constexpr int kReloadInterval = 10;
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 std::string_view PrefixOf(std::string_view address) { return address.substr(0, kPrefixLength); }
 
@@ -58,7 +45,7 @@ void ForEachName(std::string_view lists, F fn) {
 bool NamesList(std::string_view lists, std::string_view name) {
   bool found = false;
   ForEachName(lists, [&](std::string_view each) {
-    found = EqualNoCase(each, name);
+    found = TernEqualsNoCase(each, name);
     return !found;
   });
   return found;
@@ -69,7 +56,7 @@ bool RemoveName(std::string& lists, std::string_view name) {
   std::string kept;
   bool removed = false;
   ForEachName(lists, [&](std::string_view each) {
-    if (EqualNoCase(each, name)) {
+    if (TernEqualsNoCase(each, name)) {
       removed = true;
     } else {
       kept.append(each).append(1, kSeparator);
@@ -87,7 +74,7 @@ bool Unwritable(std::string_view text) {
 
 // The form in which AddToList keeps an address.
 std::string Normalised(std::string_view address) {
-  std::string out = Lowered(address);
+  std::string out = TernLoweredAscii(address);
   while (!out.empty() && out.back() == '/') out.pop_back();
   size_t scheme = out.find("://");
   if (scheme != std::string::npos) out.erase(0, scheme + 3);
@@ -291,8 +278,8 @@ int ListStore::CheckList(std::string_view address, const AttributeTable& setting
   CTernMailAddress plain, keeping;
   if (plain.Parse(address) != 0 || keeping.ParseKeepingLocalDomains(address) != 0)
     return kListNothing;
-  std::string routing = Lowered(plain.Form(kMailFormRouting));
-  std::string route = Lowered(keeping.Form(kMailFormRouting));
+  std::string routing = TernLoweredAscii(plain.Form(kMailFormRouting));
+  std::string route = TernLoweredAscii(keeping.Form(kMailFormRouting));
   bool local = routing.find('!') == std::string::npos;
 
   bool allow = false, allowScored = false, deny = false, covered = false;
@@ -426,7 +413,7 @@ void ListStore::RemoveList(std::string_view list) {
 int ListStore::RemoveName(std::string_view name) {
   m_Lock.WriteLock();
   int32_t index = FindEntryLocked(name);
-  if (index < 0) index = FindEntryLocked(Lowered(name));
+  if (index < 0) index = FindEntryLocked(TernLoweredAscii(name));
   if (index >= 0) m_Entries[static_cast<size_t>(index)].m_Lists.clear();
   m_Lock.WriteUnlock();
   return index >= 0 ? Save() : 0;

@@ -1,5 +1,6 @@
 // The date parser: one pass over the words of the text, each word tested against
 // the rules in a fixed order.
+#include "base/ascii.h"
 #include "message/date_parser.h"
 
 #include <optional>
@@ -22,14 +23,7 @@ constexpr ZoneName kZones[] = {
 // Longest digit run read as a number; more would not fit the fields anyway.
 constexpr size_t kMaxDigits = 9;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -54,7 +48,7 @@ std::optional<long> LeadingNumber(std::string_view word) {
 
 bool IsDayName(std::string_view word) {
   for (int d = 0; d < 7; ++d)
-    if (SameIgnoringCase(word, TernDayAbbreviation(d)) || SameIgnoringCase(word, TernDayName(d)))
+    if (TernEqualsNoCase(word, TernDayAbbreviation(d)) || TernEqualsNoCase(word, TernDayName(d)))
       return true;
   return false;
 }
@@ -190,13 +184,13 @@ bool DateFields::Result(int defaultZone, time_t& seconds) const {
 
 int TernMonthOf(std::string_view word) {
   for (int m = 1; m <= 12; ++m)
-    if (SameIgnoringCase(word, TernMonthAbbreviation(m))) return m;
+    if (TernEqualsNoCase(word, TernMonthAbbreviation(m))) return m;
   return 0;
 }
 
 bool TernParseZone(std::string_view word, int& zone) {
   for (const ZoneName& z : kZones) {
-    if (SameIgnoringCase(word, z.name)) {
+    if (TernEqualsNoCase(word, z.name)) {
       zone = z.zone;
       return true;
     }

@@ -1,4 +1,5 @@
 // The header class table, header line splitting and the header table.
+#include "base/ascii.h"
 #include "message/headers.h"
 
 namespace {
@@ -26,18 +27,8 @@ constexpr HeaderClassEntry kClasses[] = {
     {"Content-Transfer-Encoding", TernHeaderClass::Content},
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
-bool BeginsIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
 
 void AppendCapped(std::string& to, std::string_view text) {
   if (to.size() >= kTernMaxHeaderValue) return;
@@ -53,7 +44,7 @@ std::string_view TernWithoutLineEnd(std::string_view line) {
 
 unsigned TernHeaderClassOf(std::string_view name) {
   for (const HeaderClassEntry& entry : kClasses)
-    if (SameIgnoringCase(name, entry.name)) return entry.bits;
+    if (TernEqualsNoCase(name, entry.name)) return entry.bits;
   return 0;
 }
 
@@ -75,8 +66,8 @@ bool TernSplitHeaderLine(std::string_view line, std::string& name, std::string& 
 
 void CTernHeaders::Add(const std::string& name, const std::string& value) {
   m_Classes |= TernHeaderClassOf(name);
-  if (SameIgnoringCase(name, "Received")) ++m_Hops;
-  if (BeginsIgnoringCase(name, "Content-") && m_Content.size() < kTernMaxHeaderValue) {
+  if (TernEqualsNoCase(name, "Received")) ++m_Hops;
+  if (TernBeginsNoCase(name, "Content-") && m_Content.size() < kTernMaxHeaderValue) {
     m_Content += name;
     m_Content += ": ";
     m_Content += value;
@@ -94,7 +85,7 @@ void CTernHeaders::Clear() {
 
 bool CTernHeaders::Find(std::string_view name, std::string& value) const {
   for (const auto& [n, v] : m_Headers) {
-    if (SameIgnoringCase(n, name)) {
+    if (TernEqualsNoCase(n, name)) {
       value = v;
       return true;
     }

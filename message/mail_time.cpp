@@ -1,5 +1,6 @@
 // CTernTime and the calendar conversion: days since 1970 to and from the
 // Gregorian calendar, and the date forms written into mail and pages.
+#include "base/ascii.h"
 #include "message/mail_time.h"
 
 #include <cstdio>
@@ -27,16 +28,6 @@ const char* TextOrEmpty(int code) {
   return text ? text : "";
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -117,9 +108,9 @@ const char* TernMonthAbbreviation(int month) {
 }
 
 int TernHourWithSuffix(int hour, std::string_view suffix) {
-  if (EqualsIgnoringCase(suffix, "A.M.") || EqualsIgnoringCase(suffix, "AM"))
+  if (TernEqualsNoCase(suffix, "A.M.") || TernEqualsNoCase(suffix, "AM"))
     return hour == 12 ? 0 : hour;
-  if (EqualsIgnoringCase(suffix, "P.M.") || EqualsIgnoringCase(suffix, "PM"))
+  if (TernEqualsNoCase(suffix, "P.M.") || TernEqualsNoCase(suffix, "PM"))
     return hour < 12 ? hour + 12 : hour;
   return hour;
 }

@@ -1,4 +1,5 @@
 // Content descriptions, header parameters and the multipart scanner.
+#include "base/ascii.h"
 #include "message/mime.h"
 
 #include <algorithm>
@@ -6,18 +7,8 @@
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
-bool BeginsIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -98,12 +89,12 @@ int BreakLength(std::string_view piece) {
 }  // namespace
 
 bool TernContentDescription::IsMultipart() const {
-  return BeginsIgnoringCase(type, "multipart/") && !delimiter.empty();
+  return TernBeginsNoCase(type, "multipart/") && !delimiter.empty();
 }
 
 bool TernContentDescription::IsAttachment() const {
-  return (!BeginsIgnoringCase(type, "text/") && !BeginsIgnoringCase(type, "message/rfc822")) ||
-         SameIgnoringCase(disposition, "attachment");
+  return (!TernBeginsNoCase(type, "text/") && !TernBeginsNoCase(type, "message/rfc822")) ||
+         TernEqualsNoCase(disposition, "attachment");
 }
 
 bool TernContentParameter(std::string_view headerValue, std::string_view name, std::string& value) {
@@ -112,7 +103,7 @@ bool TernContentParameter(std::string_view headerValue, std::string_view name, s
     std::string_view segment = segments[i];
     size_t equals = segment.find('=');
     if (equals == std::string_view::npos) continue;
-    if (!SameIgnoringCase(Trim(segment.substr(0, equals)), name)) continue;
+    if (!TernEqualsNoCase(Trim(segment.substr(0, equals)), name)) continue;
     value = Unquote(segment.substr(equals + 1));
     return true;
   }
@@ -154,8 +145,8 @@ bool TernHasAttachments(const TernContentDescription& message, const std::vector
       if (part.description.IsAttachment()) return true;
     return false;
   }
-  return !message.type.empty() && !BeginsIgnoringCase(message.type, "text/") &&
-         !BeginsIgnoringCase(message.type, "message/rfc822");
+  return !message.type.empty() && !TernBeginsNoCase(message.type, "text/") &&
+         !TernBeginsNoCase(message.type, "message/rfc822");
 }
 
 CTernMimeScanner::CTernMimeScanner(const TernContentDescription& top) {

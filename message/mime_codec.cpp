@@ -1,4 +1,5 @@
 // base64 and quoted-printable.
+#include "base/ascii.h"
 #include "message/mime_codec.h"
 
 namespace {
@@ -23,22 +24,12 @@ int HexValue(char c) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
 CTernDecoder::CTernDecoder(std::string_view encoding)
-    : m_Kind(SameIgnoringCase(encoding, "base64")             ? Kind::Base64
-             : SameIgnoringCase(encoding, "quoted-printable") ? Kind::QuotedPrintable
+    : m_Kind(TernEqualsNoCase(encoding, "base64")             ? Kind::Base64
+             : TernEqualsNoCase(encoding, "quoted-printable") ? Kind::QuotedPrintable
                                                               : Kind::Identity) {}
 
 void CTernDecoder::Feed(std::string_view in, std::string& out) {

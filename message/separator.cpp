@@ -1,4 +1,5 @@
 // Writing and recognising mailbox separator lines.
+#include "base/ascii.h"
 #include "message/separator.h"
 
 #include "message/date_parser.h"
@@ -6,14 +7,7 @@
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool BeginsIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
-}
 
 // The first word after the prefix, and where the text after it begins.
 std::string_view FirstWord(std::string_view line, size_t& rest) {
@@ -36,7 +30,7 @@ std::string TernSeparatorLine(std::string_view envelopeSender, const CTernTime& 
 
 size_t TernSeparatorPrefix(std::string_view line) {
   for (std::string_view prefix : {">From< ", ">From ", "From "})
-    if (BeginsIgnoringCase(line, prefix)) return prefix.size();
+    if (TernBeginsNoCase(line, prefix)) return prefix.size();
   return 0;
 }
 

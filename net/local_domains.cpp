@@ -1,5 +1,6 @@
 // The local domains: the snapshot, its local-domain test and the refresh from the
 // installed source.
+#include "base/ascii.h"
 #include "net/local_domains.h"
 
 #include <utility>
@@ -13,21 +14,7 @@ namespace {
 
 constexpr char kEntrySeparator = '\x1C';
 
-void ToLower(std::string& text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Whether entry is one whole entry of the separated list.
 bool HasEntry(std::string_view list, std::string_view entry) {
@@ -66,24 +53,24 @@ std::string ReadValue(CTernLocalDomainSource& source, const char* name, size_t s
 
 CTernLocalDomains::CTernLocalDomains(std::string domain, std::string otherDomains)
     : m_Domain(std::move(domain)), m_OtherDomains(std::move(otherDomains)) {
-  ToLower(m_OtherDomains);
+  TernLowerAscii(m_OtherDomains);
 }
 
 bool CTernLocalDomains::IsLocal(std::string_view domain, bool resolveLiterals) const {
   std::string t;
   for (char c : domain)
     if (c != '[' && c != ']') t += c;
-  ToLower(t);
+  TernLowerAscii(t);
   uint32_t literal;
   if (resolveLiterals && ParseDotted(t, literal)) {
     std::string name;
     if (TernLookupName(literal, name) == 0) {
       t = std::move(name);
-      ToLower(t);
+      TernLowerAscii(t);
     }
   }
   if (t.empty()) return true;
-  if (!m_Domain.empty() && (EqualNoCase(domain, m_Domain) || EqualNoCase(t, m_Domain)))
+  if (!m_Domain.empty() && (TernEqualsNoCase(domain, m_Domain) || TernEqualsNoCase(t, m_Domain)))
     return true;
   return HasEntry(m_OtherDomains, t);
 }

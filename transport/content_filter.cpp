@@ -1,6 +1,7 @@
 // The content filter: the send and receive checks (lists, blocked MIME types,
 // scored dictionaries) and the message-level filter with list expansion and the
 // removal of duplicate recipients.
+#include "base/ascii.h"
 #include "transport/content_filter.h"
 
 #include <atomic>
@@ -42,20 +43,6 @@ std::string ReasonText(int code, std::string_view argument) {
   return TernFormat(messages.Text(code), {std::string(argument)}) + "\r\n";
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 // The routing form of address (the user name alone for a local address); empty when
 // the address is empty or does not parse.
@@ -299,7 +286,7 @@ bool MimeTypeMatches(std::string_view pattern, std::string_view type) {
     minor = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
   };
   auto agree = [](std::string_view a, std::string_view b) {
-    return a.empty() || b.empty() || a == "*" || b == "*" || EqualNoCase(a, b);
+    return a.empty() || b.empty() || a == "*" || b == "*" || TernEqualsNoCase(a, b);
   };
   std::string_view patternType, patternSub, typeType, typeSub;
   split(pattern, patternType, patternSub);
@@ -352,7 +339,7 @@ int FilterMessage(CTernQueuedMessage& message, ListStore* lists) {
       ++i;
       continue;
     }
-    std::string key = Lowered(routing);
+    std::string key = TernLoweredAscii(routing);
     if (expanded.count(key)) {
       recipients.erase(recipients.begin() + static_cast<std::ptrdiff_t>(i));
       changed = true;
