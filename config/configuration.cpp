@@ -100,16 +100,7 @@ int Configuration::Commit(Change change, bool save) {
   int applied = ApplyLocked(change);
   if (applied == kChangeFailed) return 1;
   if (applied == kChangeNone) return 0;
-  int result = 1;
-  if (m_Corrupt) {
-    TernReportEvent(TernEventType::Error, 28);
-  } else {
-    result = WriteFilesLocked();
-  }
-  // A change reported as failed must not take effect later: it stays in memory
-  // only until the next load.
-  m_Unsaved.clear();
-  return result;
+  return WriteOrRefuseLocked();
 }
 
 int Configuration::ApplyLocked(const Change& change) {

@@ -224,6 +224,10 @@ class Configuration {
   int SyncWithFilesLocked();
   // REQUIRES: write lock and the named lock. Writes both files.
   int WriteFilesLocked();
+  // Writes the files, or refuses with 28 when the configuration did not load
+  // whole; either way the unsaved changes are dropped. REQUIRES: table write lock
+  // and the files' named lock held.
+  int WriteOrRefuseLocked();
   void DestroyObjectsLocked();
   // Time and size of a file now (present false when it does not exist).
   FileStamp StampOf(const std::string& path);

@@ -282,6 +282,10 @@ int Configuration::Save() {
   }
   ConfigNamedUnlock release(files);
   SyncWithFilesLocked();
+  return WriteOrRefuseLocked();
+}
+
+int Configuration::WriteOrRefuseLocked() {
   int result = 1;
   if (m_Corrupt) {
     // A configuration that did not load completely is never written back, so
@@ -290,6 +294,8 @@ int Configuration::Save() {
   } else {
     result = WriteFilesLocked();
   }
+  // A change reported as failed must not take effect later: it stays in memory
+  // only until the next load.
   m_Unsaved.clear();
   return result;
 }
