@@ -199,30 +199,24 @@ bool CTernUdpEndpoint::Close() {
   return ok;
 }
 
-bool CTernUdpEndpoint::LocalName(CTernNetAddress& address) {
+bool CTernUdpEndpoint::SocketName(CTernNetAddress& address, SocketNameFn get, int failureCode) {
   ReadGuard socketGuard(m_SocketLock);
   PlatformSocket s;
   if (!OpenSocket(s)) return false;
   uint32_t ip = 0;
   uint16_t port = 0;
-  if (PlatformSocketLocalName(s, ip, port) != 0) {
-    Report(183, PlatformSocketError());
+  if (get(s, ip, port) != 0) {
+    Report(failureCode, PlatformSocketError());
     return false;
   }
   address = CTernNetAddress(ip, port);
   return true;
 }
 
+bool CTernUdpEndpoint::LocalName(CTernNetAddress& address) {
+  return SocketName(address, PlatformSocketLocalName, 183);
+}
+
 bool CTernUdpEndpoint::PeerName(CTernNetAddress& address) {
-  ReadGuard socketGuard(m_SocketLock);
-  PlatformSocket s;
-  if (!OpenSocket(s)) return false;
-  uint32_t ip = 0;
-  uint16_t port = 0;
-  if (PlatformSocketPeerName(s, ip, port) != 0) {
-    Report(184, PlatformSocketError());
-    return false;
-  }
-  address = CTernNetAddress(ip, port);
-  return true;
+  return SocketName(address, PlatformSocketPeerName, 184);
 }

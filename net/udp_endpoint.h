@@ -58,6 +58,10 @@ class CTernUdpEndpoint {
   CTernNetAddress Address() const { return m_Address; }
 
  private:
+  using SocketNameFn = int (*)(PlatformSocket, uint32_t&, uint16_t&);
+  // The socket's own or its peer's address; failureCode is reported on failure.
+  bool SocketName(CTernNetAddress& address, SocketNameFn get, int failureCode);
+
   // REQUIRES: m_StateLock held; throws 185.
   PlatformSocket NewSocketLocked();
   // Checks that the endpoint is open (182) and gives its socket.
