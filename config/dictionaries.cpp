@@ -591,24 +591,20 @@ int DictionaryStore::Save() {
   try {
     CTernDataSetLock named(kDictionaryFileLock);
     CTernLockGuard walk(m_LocalWalk);
-    auto write = [this](CTernFile& file) {
-      std::string out = TernListDictHeader(PlatformNow());
-      std::string key;
+    auto lines = [this](const TernLineEmitter& emit) {
+      std::string key, line;
       void* value = nullptr;
       for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
         const auto* entry = static_cast<const DictionaryEntry*>(value);
         TernSwapHalves(key);
-        out.append(key).append(entry->m_Replace ? ":R:" : ":N:").append(entry->m_Dictionary);
-        out.append(":english:").append(std::to_string(entry->m_Primary)).append(1, ':');
-        out.append(std::to_string(entry->m_Secondary)).append("\r\n");
-        if (out.size() >= 65536) {
-          if (file.Write(out) != static_cast<int32_t>(out.size())) return false;
-          out.clear();
-        }
+        line.assign(key).append(entry->m_Replace ? ":R:" : ":N:").append(entry->m_Dictionary);
+        line.append(":english:").append(std::to_string(entry->m_Primary)).append(1, ':');
+        line.append(std::to_string(entry->m_Secondary)).append("\r\n");
+        if (!emit(line)) return false;
       }
-      return file.Write(out) == static_cast<int32_t>(out.size());
+      return true;
     };
-    ok = TernWriteListDictFile(m_LocalPath, write);
+    ok = TernWriteListDictFile(m_LocalPath, lines);
   } catch (const CTernException&) {
     ok = false;
   }

@@ -78,9 +78,12 @@ int CTernListDictReader::Next(std::string& line) {
   return 1;
 }
 
-bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write) {
-  if (FileExists(path, false)) return FileReplace(path, write);
-  // The first write of the file: nothing to keep as _old.
+namespace {
+
+// Writes a file that does not exist yet into path + "_new" and renames it into
+// place; the rename never replaces a file that appeared meanwhile. False when
+// anything failed (the _new file is then removed).
+bool WriteFresh(const std::string& path, const TernFileWriter& write) {
   std::string fresh = path + "_new";
   {
     CTernDiskFile file(fresh, TernFileMode::Create | TernFileMode::Truncate);
@@ -92,24 +95,39 @@ bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write)
       return false;
     }
   }
-  return FileRename(fresh, path, false);
+  if (FileRename(fresh, path, false)) return true;
+  FileRemove(fresh, false);
+  return false;
+}
+
+}  // namespace
+
+bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce) {
+  auto write = [&produce](CTernFile& file) {
+    constexpr size_t kBlock = 65536;
+    std::string out = TernListDictHeader(PlatformNow());
+    auto flush = [&file, &out] {
+      bool ok = file.Write(out) == static_cast<int32_t>(out.size());
+      out.clear();
+      return ok;
+    };
+    auto emit = [&out, &flush](std::string_view line) {
+      out.append(line);
+      return out.size() < kBlock || flush();
+    };
+    return produce(emit) && flush();
+  };
+  if (FileExists(path, false)) return FileReplace(path, write);
+  // The first write of the file: nothing to keep as _old.
+  return WriteFresh(path, write);
 }
 
 InitialFileResult TernWriteEmptyListDictFile(const std::string& path) {
   if (FileExists(path, false)) return InitialFileResult::kKept;
-  std::string fresh = path + "_new";
-  {
-    CTernDiskFile file(fresh, TernFileMode::Create | TernFileMode::Truncate);
-    if (!file.Open()) return InitialFileResult::kFailed;
-    std::string header = TernListDictHeader(PlatformNow());
-    bool written = file.Write(header) == static_cast<int32_t>(header.size());
-    if (!file.Close() || !written) {
-      FileRemove(fresh, false);
-      return InitialFileResult::kFailed;
-    }
-  }
-  // The rename never replaces a file that appeared meanwhile.
-  if (FileRename(fresh, path, false)) return InitialFileResult::kWritten;
-  FileRemove(fresh, false);
+  auto header = [](CTernFile& file) {
+    std::string text = TernListDictHeader(PlatformNow());
+    return file.Write(text) == static_cast<int32_t>(text.size());
+  };
+  if (WriteFresh(path, header)) return InitialFileResult::kWritten;
   return FileExists(path, false) ? InitialFileResult::kKept : InitialFileResult::kFailed;
 }

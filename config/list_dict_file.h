@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -59,11 +60,17 @@ class CTernListDictReader {
   int32_t m_LineNumber = 0;
 };
 
-// Writes the whole file through write: by the replacement rule (_new, _old) when
-// the file exists, else into path + "_new", which is then renamed to path. False
-// (reported by the file operations) when anything fails; an existing file is then
-// left as it was.
-bool TernWriteListDictFile(const std::string& path, const TernFileWriter& write);
+// Hands each line of a file's body (CR LF included) to emit, in order; false when
+// emit refused a line or the lines cannot be produced.
+using TernLineEmitter = std::function<bool(std::string_view line)>;
+using TernLineProducer = std::function<bool(const TernLineEmitter& emit)>;
+
+// Writes the whole file: the header line with the time of writing, then the lines
+// that produce gives, written out in blocks of about 64 KB. By the replacement rule
+// (_new, _old) when the file exists, else into path + "_new", which is then renamed
+// to path. False (reported by the file operations) when anything fails; an existing
+// file is then left as it was.
+bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce);
 
 // Writes a file of the header line alone unless path exists (the lists file and
 // the local dictionary file of a fresh installation): into path + "_new", renamed

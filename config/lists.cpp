@@ -429,22 +429,17 @@ int ListStore::Save() {
   bool ok = false;
   try {
     CTernDataSetLock named(kListFileLock);
-    auto write = [this](CTernFile& file) {
-      std::string out = TernListDictHeader(PlatformNow());
+    auto lines = [this](const TernLineEmitter& emit) {
       std::string line;
       for (const Entry& entry : m_Entries) {
         if (entry.m_Lists.empty()) continue;
         line.assign(entry.m_Address).append(1, kSeparator).append(entry.m_Lists).append("\r\n");
         if (m_Exchanged) TernSwapHalves(line);
-        out += line;
-        if (out.size() >= 65536) {
-          if (file.Write(out) != static_cast<int32_t>(out.size())) return false;
-          out.clear();
-        }
+        if (!emit(line)) return false;
       }
-      return file.Write(out) == static_cast<int32_t>(out.size());
+      return true;
     };
-    ok = TernWriteListDictFile(m_Path, write);
+    ok = TernWriteListDictFile(m_Path, lines);
   } catch (const CTernException&) {
     ok = false;
   }
