@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "service/eventlog.h"
+#include "base/report.h"
 
 bool CTernDirectory::Read(const std::string& path) {
   CTernLockGuard guard(m_Lock);

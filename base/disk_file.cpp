@@ -13,7 +13,7 @@
 #include "base/exception.h"
 #include "base/file_ops.h"
 #include "platform/sync.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "base/format.h"
 #include "base/messages.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 CTernException::CTernException(int32_t code, const char* text, int32_t number)
     : m_Code(code), m_Number(number) {

@@ -13,7 +13,7 @@
 #include "base/exception.h"
 #include "base/named_lock.h"
 #include "platform/replace.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // CTernLock, CTernRWLock and CTernEvent over pthread mutexes and condition variables.
 #include "base/lock.h"
 
-#include "service/eventlog.h"
+#include "base/report.h"
 
 namespace {
 void InitRecursive(pthread_mutex_t* mutex) {

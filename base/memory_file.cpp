@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 namespace {
 constexpr const char* kName = "(memoryfile)";

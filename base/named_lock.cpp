@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "base/exception.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 CTernNamedLock::CTernNamedLock(const char* name) {
   if (name) SetName(name);

@@ -2,7 +2,7 @@
 #include "base/registry.h"
 
 #include "platform/registry_file.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "config/attribute_list.h"
 #include "config/config_internal.h"
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 std::atomic<Configuration*> Configuration::s_Process{nullptr};
 

@@ -15,7 +15,7 @@
 #include "config/config_internal.h"
 #include "config/configuration.h"
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

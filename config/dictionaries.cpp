@@ -16,7 +16,7 @@
 #include "base/file_ops.h"
 #include "config/list_dict_file.h"
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

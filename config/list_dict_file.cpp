@@ -5,7 +5,7 @@
 
 #include "base/disk_file.h"
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 void TernSwapHalves(std::string& text) {
   for (char& c : text) c = TernSwapHalves(c);

@@ -16,7 +16,7 @@
 #include "config/list_dict_file.h"
 #include "net/mail_address.h"
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "message/mail_time.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "message/random.h"
 #include "platform/clock.h"
 #include "platform/replace.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

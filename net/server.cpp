@@ -3,7 +3,7 @@
 #include "net/server.h"
 
 #include "net/threads.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 struct CTernServer::ThreadContext {
   CTernServer* server;

@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

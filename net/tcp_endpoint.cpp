@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 
@@ -163,7 +163,9 @@ bool CTernTcpEndpoint::Accept(CTernTcpEndpoint& target, int timeout) {
   uint16_t port = 0;
   PlatformSocket s = PlatformSocketAccept(m_Socket, peer, port);
   if (s == kPlatformInvalidSocket) {
-    Report(TernEventType::Error, 131, DescribeLocked(), PlatformSocketError());
+    // A client that reset its connection before it was accepted is not a fault.
+    if (!PlatformSocketPeerGone(PlatformSocketError()))
+      Report(TernEventType::Error, 131, DescribeLocked(), PlatformSocketError());
     return false;
   }
   target.ResetLocked();
@@ -198,7 +200,8 @@ bool CTernTcpEndpoint::PeerName(CTernNetAddress& address) {
   uint32_t ip = 0;
   uint16_t port = 0;
   if (PlatformSocketPeerName(m_Socket, ip, port) != 0) {
-    Report(TernEventType::Error, 133, DescribeLocked(), PlatformSocketError());
+    if (!PlatformSocketPeerGone(PlatformSocketError()))
+      Report(TernEventType::Error, 133, DescribeLocked(), PlatformSocketError());
     return false;
   }
   address = CTernNetAddress(ip, port);
@@ -376,10 +379,14 @@ bool CTernTcpEndpoint::CloseLocked() {
     Report(TernEventType::Warning, 113, DescribeLocked());
     return false;
   }
-  if (m_State.load() == TernTcpState::Connected && PlatformSocketShutdownSend(m_Socket) != 0)
+  // A peer that has already gone makes shutdown (and, rarely, close) fail: that is
+  // the ordinary end of a conversation, not an event for the administrator.
+  if (m_State.load() == TernTcpState::Connected && PlatformSocketShutdownSend(m_Socket) != 0 &&
+      !PlatformSocketPeerGone(PlatformSocketError()))
     Report(TernEventType::Warning, 124, DescribeLocked(), PlatformSocketError());
   bool ok = PlatformSocketClose(m_Socket) == 0;
-  if (!ok) Report(TernEventType::Error, 126, DescribeLocked(), PlatformSocketError());
+  if (!ok && !PlatformSocketPeerGone(PlatformSocketError()))
+    Report(TernEventType::Error, 126, DescribeLocked(), PlatformSocketError());
   m_Socket = kPlatformInvalidSocket;
   m_State = TernTcpState::Disconnected;
   m_Buffer.Clear();

@@ -6,7 +6,7 @@
 #include "base/exception.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 int TernCreateThread(TernThreadRoutine routine, void* argument, int priority) {
   if (!routine) return kTernThreadNotCreated;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "base/exception.h"
 #include "platform/sync.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 namespace {
 

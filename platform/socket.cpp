@@ -33,6 +33,10 @@ PlatformSocket PlatformSocketOpen(bool stream) {
   return socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
 }
 
+bool PlatformSocketPeerGone(int error) {
+  return error == ENOTCONN || error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
+}
+
 int PlatformSocketClose(PlatformSocket s) {
   // After EINTR the descriptor is gone on Linux: closing again could hit another's.
   int rc = close(s);

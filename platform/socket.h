@@ -15,6 +15,10 @@ constexpr PlatformSocket kPlatformInvalidSocket = -1;
 
 // The error of the last failed call on this thread.
 int PlatformSocketError();
+// True for the errors that only say the peer has already gone (not connected, reset,
+// broken pipe, connection aborted before it was accepted): the normal end of a
+// conversation rather than a fault.
+bool PlatformSocketPeerGone(int error);
 
 // A stream (TCP) or datagram (UDP) socket; kPlatformInvalidSocket on failure.
 // Stream sockets made for listening get address reuse so that a restarted server

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "log/eventlog.h"
 #include "service/service_shell.h"
 #include "service/setup.h"
 
@@ -15,6 +16,7 @@ void PrintUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  TernEventLogInstall();
   if (argc > 1 && (argv[1][0] == '-' || argv[1][0] == '/')) {
     const char* word = argv[1] + 1;
     if (strcasecmp(word, "install") == 0) {

@@ -10,7 +10,7 @@
 #include "base/format.h"
 #include "platform/service_manager.h"
 #include "platform/sync.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 #include "service/host.h"
 
 namespace {

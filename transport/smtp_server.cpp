@@ -19,8 +19,8 @@
 #include "platform/clock.h"
 #include "platform/registry_file.h"
 #include "platform/registry_file_tcpip.h"
-#include "service/activity_log.h"
-#include "service/eventlog.h"
+#include "log/activity_log.h"
+#include "log/eventlog.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_relay.h"
 

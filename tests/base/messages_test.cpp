@@ -4,7 +4,7 @@
 #include "base/exception.h"
 #include "base/format.h"
 #include "base/messages.h"
-#include "service/eventlog.h"
+#include "base/report.h"
 #include "tests/support/events.h"
 
 TEST(Messages, LanguageNamesAndEnds) {
@@ -79,24 +79,3 @@ TEST(Exception, CopiesOwnTheirText) {
   EXPECT_EQ(events.Count(3), 1);
 }
 
-TEST(EventLog, SourceNameAndForms) {
-  EventCapture events;
-  std::string before = TernEventSource();
-  TernEventSetSource("Ostrel");
-  TernReportEventF(TernEventType::Warning, 108, "/some/file", 24);
-  TernReportEventF(TernEventType::Error, 101, "a", "b", 0);
-  TernReportEventF(TernEventType::Error, 148, 3, 5);
-  TernReportEvent(TernEventType::Error, 6);
-  TernEventSetSource(before);
-  auto list = events.Events();
-  ASSERT_EQ(list.size(), 4u);
-  EXPECT_EQ(list[0].source, "Ostrel");
-  EXPECT_EQ(list[0].kind, PlatformEventKind::Warning);
-  EXPECT_EQ(list[0].text, "Warning: Too many open files. Trying to open /some/file (24).");
-  EXPECT_EQ(list[0].data, 24);
-  EXPECT_EQ(list[1].text, "Error: File a rename to b failed, error 0.");
-  EXPECT_FALSE(list[1].hasData);
-  EXPECT_EQ(list[2].text, "Error: Started only 3 of 5 threads.");
-  EXPECT_EQ(list[2].data, 5);
-  EXPECT_FALSE(list[3].hasData);
-}

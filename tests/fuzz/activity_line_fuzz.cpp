@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/activity_log.h"
+#include "log/activity_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

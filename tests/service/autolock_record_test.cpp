@@ -10,7 +10,7 @@
 #include "config/configuration.h"
 #include "config/effective_settings.h"
 #include "platform/clock.h"
-#include "service/activity_log.h"
+#include "log/activity_log.h"
 #include "service/host.h"
 #include "tests/support/events.h"
 #include "tests/support/tempdir.h"

@@ -15,7 +15,7 @@
 #include "config/effective_settings.h"
 #include "message/queue.h"
 #include "net/tcp_endpoint.h"
-#include "service/activity_log.h"
+#include "log/activity_log.h"
 #include "tests/net/loopback.h"
 #include "tests/support/events.h"
 #include "tests/support/tempdir.h"

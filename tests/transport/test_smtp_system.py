@@ -264,6 +264,32 @@ class SmtpSystemTest(unittest.TestCase):
             self.assertEqual(self.stored_data(ident)[1], data)
         self.assertEqual(len({i for i, _ in results}), len(results))
 
+    def events(self):
+        path = os.path.join(self.logdir, "events.log")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return [l for l in f.read().split(b"\n") if l]
+
+    def test_ordinary_conversations_leave_the_event_log_quiet(self):
+        # Clients that end a conversation abruptly are the normal case on the internet:
+        # the server's own shutdown then finds the peer gone, which is no event.
+        before = self.events()
+        for n in range(200):
+            self.send(self.message(b"quiet-%d" % n))
+        for n in range(200):
+            with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+                if n % 2:
+                    s.sendall(b"QUIT\r\n")
+                else:
+                    # A reset instead of an orderly close.
+                    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        # The last sessions end in the server after the client has gone.
+        with self.smtp() as s:
+            s.noop()
+        time.sleep(1)
+        self.assertEqual(self.events()[len(before):], [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,5 +1,5 @@
 // Activity log writer, day-file roll-over with retention, and the reader.
-#include "service/activity_log.h"
+#include "log/activity_log.h"
 
 #include <strings.h>
 #include <sys/stat.h>

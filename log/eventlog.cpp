@@ -1,10 +1,9 @@
 // Event-log writer and debug trace, sharing one readers/writer lock.
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 
 #include <cstdio>
 
 #include "base/lock.h"
-#include "base/messages.h"
 #include "platform/clock.h"
 #include "platform/eventsink.h"
 
@@ -24,25 +23,8 @@ WriterState& State() {
   return *state;
 }
 
-}  // namespace
-
-void TernEventSetSource(const std::string& name) {
-  WriterState& s = State();
-  s.lock.WriteLock();
-  s.source = name;
-  s.lock.WriteUnlock();
-}
-
-std::string TernEventSource() {
-  WriterState& s = State();
-  s.lock.ReadLock();
-  std::string name = s.source;
-  s.lock.ReadUnlock();
-  return name;
-}
-
-void TernWriteEvent(TernEventType type, int code, const std::string& text, bool hasData,
-                    int32_t data) {
+void WriteEvent(TernEventType type, int code, const std::string& text, bool hasData,
+                int32_t data) {
   WriterState& s = State();
   s.lock.ReadLock();
   std::string source = s.source;
@@ -54,21 +36,7 @@ void TernWriteEvent(TernEventType type, int code, const std::string& text, bool 
   if (!ok) TernDebugTrace(3, "Reporting of event failed\n");
 }
 
-void TernReportEvent(TernEventType type, int code, int32_t data) {
-  CTernMessages messages;
-  TernWriteEvent(type, code, messages.Text(code), data != 0, data);
-}
-
-void TernReportEventArgs(TernEventType type, int code, std::initializer_list<TernArg> args) {
-  CTernMessages messages;
-  std::string text = TernFormat(messages.Text(code), args);
-  int32_t data = 0;
-  for (const TernArg& a : args)
-    if (!a.IsText()) data = static_cast<int32_t>(a.Number());
-  TernWriteEvent(type, code, text, data != 0, data);
-}
-
-void TernDebugTrace(int level, const char* text) {
+void WriteTrace(int level, const char* text) {
   WriterState& s = State();
   s.lock.ReadLock();
   bool skip = level > s.debugLevel;
@@ -84,20 +52,44 @@ void TernDebugTrace(int level, const char* text) {
   s.lock.WriteUnlock();
 }
 
-void TernDebugTrace(int level, int code) {
-  CTernMessages messages;
-  TernDebugTrace(level, messages.Text(code));
+// The writer state, with the writers installed into the foundation's reporting.
+WriterState& Installed() {
+  static const bool installed = [] {
+    TernInstallReportWriters(WriteEvent, WriteTrace);
+    return true;
+  }();
+  (void)installed;
+  return State();
+}
+
+}  // namespace
+
+void TernEventLogInstall() { Installed(); }
+
+void TernEventSetSource(const std::string& name) {
+  WriterState& s = Installed();
+  s.lock.WriteLock();
+  s.source = name;
+  s.lock.WriteUnlock();
+}
+
+std::string TernEventSource() {
+  WriterState& s = Installed();
+  s.lock.ReadLock();
+  std::string name = s.source;
+  s.lock.ReadUnlock();
+  return name;
 }
 
 void TernDebugSetLevel(int32_t level) {
-  WriterState& s = State();
+  WriterState& s = Installed();
   s.lock.WriteLock();
   s.debugLevel = level;
   s.lock.WriteUnlock();
 }
 
 int32_t TernDebugLevel() {
-  WriterState& s = State();
+  WriterState& s = Installed();
   s.lock.ReadLock();
   int32_t level = s.debugLevel;
   s.lock.ReadUnlock();
@@ -105,7 +97,7 @@ int32_t TernDebugLevel() {
 }
 
 void TernDebugSetFile(const std::string& path) {
-  WriterState& s = State();
+  WriterState& s = Installed();
   s.lock.WriteLock();
   if (s.debugFile) fclose(s.debugFile);
   s.debugFile = nullptr;

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "platform/clock.h"
-#include "service/activity_log.h"
+#include "log/activity_log.h"
 #include "tests/support/tempdir.h"
 
 namespace {

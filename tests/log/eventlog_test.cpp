@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
-#include "service/eventlog.h"
+#include "log/eventlog.h"
 #include "tests/support/events.h"
 #include "tests/support/tempdir.h"
 
@@ -45,4 +45,26 @@ TEST(EventLog, UnwritableFileFallsBackToTheTraceWithoutLooping) {
   TernDebugSetLevel(0);
   TernDebugSetFile(std::string(OSTREL_DEFAULT_DIR) + "/KestrinDebug.TXT");
   EXPECT_NE(TempDir::Read(trace).find("Reporting of event failed"), std::string::npos);
+}
+
+TEST(EventLog, SourceNameAndForms) {
+  EventCapture events;
+  std::string before = TernEventSource();
+  TernEventSetSource("Ostrel");
+  TernReportEventF(TernEventType::Warning, 108, "/some/file", 24);
+  TernReportEventF(TernEventType::Error, 101, "a", "b", 0);
+  TernReportEventF(TernEventType::Error, 148, 3, 5);
+  TernReportEvent(TernEventType::Error, 6);
+  TernEventSetSource(before);
+  auto list = events.Events();
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].source, "Ostrel");
+  EXPECT_EQ(list[0].kind, PlatformEventKind::Warning);
+  EXPECT_EQ(list[0].text, "Warning: Too many open files. Trying to open /some/file (24).");
+  EXPECT_EQ(list[0].data, 24);
+  EXPECT_EQ(list[1].text, "Error: File a rename to b failed, error 0.");
+  EXPECT_FALSE(list[1].hasData);
+  EXPECT_EQ(list[2].text, "Error: Started only 3 of 5 threads.");
+  EXPECT_EQ(list[2].data, 5);
+  EXPECT_FALSE(list[3].hasData);
 }
