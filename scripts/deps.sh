@@ -22,5 +22,5 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}"
+$SUDO apt-get update -qq -o DPkg::Lock::Timeout=600
+$SUDO apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${missing[@]}"
