@@ -2,7 +2,7 @@
 # Installs what building and testing Ostrel needs on Debian, when it is missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl)
+packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl libcrypt-dev libpam0g-dev)
 
 missing=()
 for p in "${packages[@]}"; do

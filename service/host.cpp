@@ -8,6 +8,7 @@
 
 #include "base/file_ops.h"
 #include "base/registry.h"
+#include "config/accounts_file.h"
 #include "config/autolock.h"
 #include "config/config_object.h"
 #include "config/configuration.h"
@@ -52,6 +53,8 @@ COstrelPaths OstrelReadPaths() {
   p.templatesDir = PathJoin(p.installDir, "html");
   p.imagesDir = PathJoin(p.installDir, "images");
   p.docsDir = PathJoin(p.installDir, "docs");
+  p.accountsFile = RegistryReadSetting(kOstrelServiceName, "AccountsFile",
+                                       PathJoin(p.localDir, "accounts"));
   return p;
 }
 
@@ -109,8 +112,9 @@ int COstrelHost::StartUp() {
   TernEventSetSource(kOstrelServiceName);
   // 2. Sockets, once per process (a failure is reported; the start-up goes on).
   TernStartSockets();
-  // 3. The installation's directories.
+  // 3. The installation's directories, and the accounts file of the password test.
   m_Paths = OstrelReadPaths();
+  CTernAccountsFile::SetProcessPath(m_Paths.accountsFile);
   // 4. Logging: the activity log's directory and retention setting; the event-log
   //    file goes beside it.
   PlatformSetEventFile(PathJoin(m_Paths.logDir, "events.log"));

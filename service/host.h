@@ -23,6 +23,8 @@ struct COstrelPaths {
   std::string installDir, mailDir, boxDir, localDir, logDir, sharedConfigFile;
   std::string localConfigFile, vendorDir, vendorConfigFile, vendorDictionaries,
       localDictionaries, listsFile, templatesDir, imagesDir, docsDir;
+  // The accounts file of the password test (registry value AccountsFile).
+  std::string accountsFile;
 };
 
 // Reads the directories from the registry (each missing value takes its default)

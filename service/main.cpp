@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "log/eventlog.h"
+#include "service/passwd.h"
 #include "service/service_shell.h"
 #include "service/setup.h"
 
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
     // Lays out a ready installation: ostrel -setup DIR [SMTPPORT POPPORT HTTPPORT].
     if (strcasecmp(word, "setup") == 0 && (argc == 3 || argc == 6))
       return OstrelSetup(argv[2], argc == 6 ? argv + 3 : nullptr) ? 0 : 1;
+    // Sets an account's password in the accounts file: ostrel -passwd ACCOUNT.
+    if (strcasecmp(word, "passwd") == 0 && argc == 3) return OstrelSetPassword(argv[2]);
   }
   PrintUsage();
   fflush(stdout);

@@ -11,8 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/disk_file.h"
 #include "base/file_ops.h"
 #include "base/registry.h"
+#include "config/accounts_file.h"
 #include "config/initial_config.h"
 #include "config/list_dict_file.h"
 #include "platform/eventsink.h"
@@ -113,6 +115,29 @@ bool WriteConfiguration(const COstrelPaths& paths) {
   return true;
 }
 
+// The PAM service file "ostrel", when this machine has none yet and it may be
+// written (as root). Without it PAM uses the machine's "other" service.
+void InstallPamService(const std::string& installDir) {
+  const std::string target = "/etc/pam.d/ostrel";
+  if (FileExists(target, false)) {
+    printf("  PAM service %s kept\n", target.c_str());
+    return;
+  }
+  CTernDiskFile source(PathJoin(installDir, "pam/ostrel"), TernFileMode::ReadOnly);
+  std::string text;
+  bool read = source.Open() && source.Read(text) >= 0;
+  source.Close();
+  if (!read || access("/etc/pam.d", W_OK) != 0) {
+    printf("  PAM service %s not installed (as root, copy it from %s/pam/ostrel)\n",
+           target.c_str(), installDir.c_str());
+    return;
+  }
+  CTernDiskFile file(target, TernFileMode::Create | TernFileMode::Exclusive);
+  bool written = file.Open() && file.Write(text) == static_cast<int32_t>(text.size());
+  written = file.Close() && written;
+  printf("  PAM service %s %s\n", target.c_str(), written ? "written" : "could not be written");
+}
+
 }  // namespace
 
 bool OstrelSetup(const char* dirArg, char** ports) {
@@ -164,6 +189,14 @@ bool OstrelSetup(const char* dirArg, char** ports) {
     }
     printf("  %s %s\n", path.c_str(), result == InitialFileResult::kKept ? "kept" : "written");
   }
+  // The accounts file of the password test, empty: `ostrel -passwd` fills it.
+  if (!CTernAccountsFile(paths.accountsFile).CreateEmpty()) {
+    printf("Cannot create the accounts file %s\n", paths.accountsFile.c_str());
+    return false;
+  }
+  printf("  accounts file %s (set a password with: ostrel -passwd Administrator)\n",
+         paths.accountsFile.c_str());
+  InstallPamService(paths.installDir);
   printf("Installation ready in %s.\n", dir.c_str());
   printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
   printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());

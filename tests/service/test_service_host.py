@@ -220,6 +220,33 @@ class HostTest(unittest.TestCase):
         bad = self.ostrel("-setup", other, "25", "x", "80")
         self.assertNotEqual(bad.returncode, 0)
 
+    def test_passwd_sets_a_private_hash(self):
+        accounts = os.path.join(self.dir.name, "inst", "local", "accounts")
+        self.assertEqual(os.stat(accounts).st_mode & 0o777, 0o600)
+        self.assertEqual(open(accounts).read(), "")
+
+        def passwd(account, text):
+            return subprocess.run([BINARY, "-passwd", account], env=self.env, capture_output=True,
+                                  text=True, timeout=60, input=text)
+
+        out = passwd("Administrator", "first secret\nignored second line\n")
+        self.assertEqual(out.returncode, 0, out.stdout)
+        self.assertIn("Password of Administrator set in " + accounts, out.stdout)
+        out = passwd("jo", "jo's\n")
+        self.assertEqual(out.returncode, 0, out.stdout)
+        lines = open(accounts).read().splitlines()
+        self.assertEqual([l.split(":")[0] for l in lines], ["Administrator", "jo"])
+        self.assertTrue(all(l.split(":", 1)[1].startswith("$") for l in lines))
+        self.assertNotIn("secret", open(accounts).read())
+        self.assertEqual(os.stat(accounts).st_mode & 0o777, 0o600)
+        # Refusals change nothing.
+        before = open(accounts).read()
+        for account, text in (("bad:name", "x\n"), ("jo", ""), ("jo", "\n")):
+            out = passwd(account, text)
+            self.assertNotEqual(out.returncode, 0, (account, text))
+            self.assertIn("Nothing was changed.", out.stdout)
+        self.assertEqual(open(accounts).read(), before)
+
 
 if __name__ == "__main__":
     unittest.main()
