@@ -3,6 +3,7 @@
 
 #include "base/exception.h"
 #include "base/format.h"
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "base/report.h"
 #include "tests/support/events.h"
@@ -12,10 +13,10 @@ TEST(Messages, LanguageNamesAndEnds) {
   EXPECT_STREQ(m.Text(0), "English");
   EXPECT_STREQ(m.Text(1), "Spanish");
   EXPECT_STREQ(m.LanguageName(kTernLanguageSpanish), "Spanish");
-  EXPECT_STREQ(m.Text(471), "Test message, ok!");
+  EXPECT_STREQ(m.Text(kMsgTestMessage), "Test message, ok!");
   EXPECT_STREQ(m.Text(2), "Error: \"new\" operator failed to create a %s.");
   // CR LF in a reply text is the two bytes, not a backslash sequence.
-  EXPECT_STREQ(m.Text(436), "500 Syntax error, command unrecognized.\r\n");
+  EXPECT_STREQ(m.Text(kMsgReply500), "500 Syntax error, command unrecognized.\r\n");
   // Codes without a text, and codes outside the table, give an empty text.
   EXPECT_STREQ(m.Text(11), "");
   EXPECT_STREQ(m.Text(472), "");
