@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <utility>
 
 #include "platform/sync.h"
 
@@ -65,6 +66,43 @@ class CTernRWLock {
   std::atomic<long> m_Writer{0};
   pthread_mutex_t m_Section;
   PlatformEvent m_OkToWrite{true};
+};
+
+// Holds a CTernRWLock's read lock from construction to the end of the scope, or to
+// Unlock() when the holder is done earlier. An exception leaving the scope releases
+// it.
+class CTernReadGuard {
+ public:
+  explicit CTernReadGuard(CTernRWLock& lock) : m_Lock(&lock) { m_Lock->ReadLock(); }
+  ~CTernReadGuard() { Unlock(); }
+  CTernReadGuard(const CTernReadGuard&) = delete;
+  CTernReadGuard& operator=(const CTernReadGuard&) = delete;
+
+  // Releases the read lock now; later calls and the destructor do nothing.
+  void Unlock() {
+    if (m_Lock) std::exchange(m_Lock, nullptr)->ReadUnlock();
+  }
+
+ private:
+  CTernRWLock* m_Lock;
+};
+
+// Holds a CTernRWLock's write lock from construction to the end of the scope, or to
+// Unlock(). Construction and release run on the same thread, as the lock requires.
+class CTernWriteGuard {
+ public:
+  explicit CTernWriteGuard(CTernRWLock& lock) : m_Lock(&lock) { m_Lock->WriteLock(); }
+  ~CTernWriteGuard() { Unlock(); }
+  CTernWriteGuard(const CTernWriteGuard&) = delete;
+  CTernWriteGuard& operator=(const CTernWriteGuard&) = delete;
+
+  // Releases the write lock now; later calls and the destructor do nothing.
+  void Unlock() {
+    if (m_Lock) std::exchange(m_Lock, nullptr)->WriteUnlock();
+  }
+
+ private:
+  CTernRWLock* m_Lock;
 };
 
 // An automatic-reset event, created non-signalled.

@@ -2,6 +2,7 @@
 #include "base/named_lock.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "base/exception.h"
 #include "base/report.h"
@@ -85,4 +86,24 @@ void CTernNamedLock::Unlock() {
   int err = m_Mutex.Release();
   m_Guard.WriteUnlock();
   if (err != 0) throw CTernException(43, m_Name, 0);
+}
+
+CTernNamedLockScope::CTernNamedLockScope(const std::string& name) {
+  try {
+    m_Lock.Lock(name.c_str());
+    m_Held = true;
+  } catch (const CTernException&) {
+    // Reported when it was made; Held() tells the caller.
+  }
+}
+
+CTernNamedLockScope::~CTernNamedLockScope() { Unlock(); }
+
+void CTernNamedLockScope::Unlock() {
+  if (!std::exchange(m_Held, false)) return;
+  try {
+    m_Lock.Unlock();
+  } catch (const CTernException&) {
+    // Reported when it was made; there is nothing more a scope's end can do.
+  }
 }

@@ -46,14 +46,23 @@ class CTernNamedLock {
   PlatformNamedMutex m_Mutex;
 };
 
-// Holds a named lock for a scope.
-class CTernNamedLockGuard {
+// Holds a named lock for a scope without ever throwing: a lock that cannot be made,
+// waited on or released has already been reported (by its CTernException) and is
+// caught here. Held() says whether the scope holds the lock, so a caller can refuse
+// to touch the data set the lock guards. Release runs on the constructing thread.
+class CTernNamedLockScope {
  public:
-  explicit CTernNamedLockGuard(const std::string& name) : m_Lock(name) { m_Lock.Lock(); }
-  ~CTernNamedLockGuard() { m_Lock.Unlock(); }
-  CTernNamedLockGuard(const CTernNamedLockGuard&) = delete;
-  CTernNamedLockGuard& operator=(const CTernNamedLockGuard&) = delete;
+  explicit CTernNamedLockScope(const std::string& name);
+  ~CTernNamedLockScope();
+  CTernNamedLockScope(const CTernNamedLockScope&) = delete;
+  CTernNamedLockScope& operator=(const CTernNamedLockScope&) = delete;
+
+  // True when the lock was taken and has not been given back.
+  bool Held() const { return m_Held; }
+  // Gives the lock back now; later calls and the destructor do nothing.
+  void Unlock();
 
  private:
   CTernNamedLock m_Lock;
+  bool m_Held = false;
 };

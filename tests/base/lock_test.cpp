@@ -1,15 +1,18 @@
 // Thread locks, the readers/writer lock, events and named locks across processes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
 
 #include "base/exception.h"
 #include "base/lock.h"
+#include "base/message_codes.h"
 #include "base/named_lock.h"
 #include "tests/support/events.h"
 
@@ -145,6 +148,48 @@ TEST(RWLock, WriteMisuseReports) {
     lock.WriteLock();
   }  // held at destruction
   EXPECT_TRUE(events.Has(176));
+}
+
+TEST(RWLock, GuardsReleaseWhenAThrowLeavesTheScope) {
+  CTernRWLock lock;
+  auto throwing = [&](bool write) {
+    try {
+      if (write) {
+        CTernWriteGuard guard(lock);
+        throw std::bad_alloc();
+      }
+      CTernReadGuard guard(lock);
+      throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+    }
+  };
+  throwing(false);
+  EXPECT_EQ(lock.Readers(), 0);
+  throwing(true);
+  EXPECT_EQ(lock.Writer(), 0);
+  // Another thread gets both kinds of lock at once.
+  std::thread([&] {
+    CTernWriteGuard write(lock);
+    write.Unlock();
+    CTernReadGuard read(lock);
+    EXPECT_EQ(lock.Readers(), 1);
+  }).join();
+  EXPECT_EQ(lock.Readers(), 0);
+}
+
+TEST(RWLock, GuardUnlockedEarlyIsNotReleasedTwice) {
+  EventCapture events;
+  CTernRWLock lock;
+  {
+    CTernReadGuard read(lock);
+    read.Unlock();
+    read.Unlock();
+    CTernWriteGuard write(lock);  // would wait for ever on a reader left inside
+    write.Unlock();
+    write.Unlock();
+  }
+  EXPECT_EQ(lock.Readers(), 0);
+  EXPECT_FALSE(events.Has(kMsgReaderCountNegative));
 }
 
 TEST(Event, AutoResetLetsOneWaiterThrough) {
@@ -310,6 +355,38 @@ TEST(NamedLock, DestroyedWhileHeldReportsAndGivesItBack) {
   }
   EXPECT_TRUE(events.Has(174));
   EXPECT_EQ(TryFromAnotherThread(name), 0);
+}
+
+TEST(NamedLock, ScopeHoldsUntilItEndsEvenWhenAThrowEndsIt) {
+  std::string name = UniqueName("TNTESTSCOPE");
+  try {
+    CTernNamedLockScope scope(name);
+    EXPECT_TRUE(scope.Held());
+    EXPECT_EQ(TryFromAnotherThread(name), 1);
+    throw std::bad_alloc();
+  } catch (const std::bad_alloc&) {
+  }
+  EXPECT_EQ(TryFromAnotherThread(name), 0);
+  CTernNamedLockScope early(name);
+  early.Unlock();
+  EXPECT_FALSE(early.Held());
+  EXPECT_EQ(TryFromAnotherThread(name), 0);
+}
+
+TEST(NamedLock, ScopeThatCannotTakeTheLockSaysSoWithoutThrowing) {
+  // A directory where the lock's shared-memory object belongs keeps it from being
+  // made: the scope reports it and does not hold.
+  std::string name = UniqueName("TNTESTNOSCOPE");
+  std::string blocker = "/dev/shm" + PlatformNamedMutex::ObjectName(name);
+  if (mkdir(blocker.c_str(), 0700) != 0) GTEST_SKIP() << "no /dev/shm";
+  EventCapture events;
+  {
+    CTernNamedLockScope scope(name);
+    EXPECT_FALSE(scope.Held());
+  }
+  rmdir(blocker.c_str());
+  EXPECT_TRUE(events.Has(kMsgNamedLockCreateFailed));
+  EXPECT_FALSE(events.Has(kMsgNamedLockReleaseFailed));
 }
 
 TEST(NamedLock, LongNamesAndPathNamesWork) {
