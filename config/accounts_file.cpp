@@ -102,7 +102,11 @@ bool CTernAccountsFile::SetPassword(const std::string& account, const std::strin
     error = "Cannot make a password hash on this machine.";
     return false;
   }
-  CTernNamedLockGuard lock(kAccountsLock);
+  CTernNamedLockScope lock(kAccountsLock);
+  if (!lock.Held()) {
+    error = "Cannot lock the accounts file.";
+    return false;
+  }
   if (!CreateEmpty()) {
     error = "Cannot create " + m_Path + ".";
     return false;
