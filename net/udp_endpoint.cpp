@@ -1,6 +1,7 @@
 // The UDP endpoint over a datagram socket.
 #include "net/udp_endpoint.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "base/exception.h"
@@ -109,6 +110,11 @@ bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
   return false;
 }
 
+PlatformSocket CTernUdpEndpoint::NativeSocket() const {
+  CTernLockGuard guard(m_StateLock);
+  return m_Socket;
+}
+
 bool CTernUdpEndpoint::OpenSocket(PlatformSocket& s) {
   CTernLockGuard guard(m_StateLock);
   if (!m_Open.load()) {
@@ -142,7 +148,12 @@ long CTernUdpEndpoint::ReceiveFrom(void* buffer, long size, int timeout, CTernNe
   uint32_t ip = 0;
   uint16_t port = 0;
   long n = PlatformSocketReceiveFrom(s, buffer, static_cast<size_t>(size), ip, port);
-  if (n < 0) return -1;
+  if (n < 0) {
+    int error = PlatformSocketError();
+    if (error != EAGAIN && error != EWOULDBLOCK) return -1;
+    m_TimedOut = true;  // nothing queued after all
+    return 0;
+  }
   if (sender) {
     sender->SetAddress(ip);
     sender->SetPort(port);

@@ -35,9 +35,9 @@ class CTernUdpEndpoint {
 
   // Receives one datagram into buffer and its sender into sender (when given).
   // Returns its length; a datagram larger than size counts as a full buffer (size).
-  // With a time-out of 1 or more waits first: 0 with the timed-out flag set when
-  // nothing came (187 when the wait fails). -1 on failure. REQUIRES: open (182), a
-  // buffer and a size above 0 (189).
+  // With a time-out of 1 or more waits first, with 0 not at all: 0 with the
+  // timed-out flag set when nothing came (187 when the wait fails). -1 on failure.
+  // REQUIRES: open (182), a buffer and a size above 0 (189).
   long ReceiveFrom(void* buffer, long size, int timeout, CTernNetAddress* sender);
   // Sends one datagram to the destination's addresses, tried in turn until one send
   // succeeds (177 when it yields none); without a destination to the fixed peer
@@ -52,6 +52,10 @@ class CTernUdpEndpoint {
   // The bound IPv4 address and port (183), and the fixed peer's (184).
   bool LocalName(CTernNetAddress& address);
   bool PeerName(CTernNetAddress& address);
+
+  // The socket, for waiting on several endpoints at once (PlatformSocketSetAdd);
+  // valid while the endpoint stays open. kPlatformInvalidSocket when closed.
+  PlatformSocket NativeSocket() const;
 
   bool IsOpen() const { return m_Open.load(); }
   bool TimedOut() const { return m_TimedOut.load(); }

@@ -16,6 +16,9 @@ const TernServerMessages kUdpMessages{208, 209, 210, 213, 211, 214};
 constexpr int kOversizedDatagram = 215;
 constexpr long kFirstReceivePauseMs = 50;
 constexpr long kLongestReceivePauseMs = 1000;
+// The receiver looks at the stop flag at least this often.
+constexpr int kReceiveWaitMs = 1000;
+constexpr int kReadyBatch = 32;
 
 std::string Printable(const std::string& data) {
   std::string text = data;
@@ -26,9 +29,13 @@ std::string Printable(const std::string& data) {
 
 }  // namespace
 
-CTernUdpServer::CTernUdpServer(std::string_view name) : CTernServer(name, kUdpMessages) {}
+CTernUdpServer::CTernUdpServer(std::string_view name)
+    : CTernServer(name, kUdpMessages), m_Set(PlatformSocketSetOpen()) {}
 
-CTernUdpServer::~CTernUdpServer() { Stop(); }
+CTernUdpServer::~CTernUdpServer() {
+  Stop();
+  if (m_Set >= 0) PlatformSocketSetClose(m_Set);
+}
 
 bool CTernUdpServer::Start(int workers, int background, int largest,
                            const CTernNetAddress& address) {
@@ -45,6 +52,10 @@ bool CTernUdpServer::Start(int workers, int background, int largest,
     bound = m_Endpoint.Bind(wanted);
   } catch (const CTernException&) {
     bound = false;  // no socket (reported)
+  }
+  if (bound && (m_Set < 0 || PlatformSocketSetAdd(m_Set, m_Endpoint.NativeSocket(), 0) != 0)) {
+    m_Endpoint.Close();
+    bound = false;
   }
   if (!bound) {
     ReportNoListen();
@@ -65,32 +76,95 @@ CTernNetAddress CTernUdpServer::BoundAddress() const {
   return m_BoundAddress;
 }
 
+uint64_t CTernUdpServer::OpenExchange(const CTernNetAddress& peer) {
+  if (!Started() || StopRequested() || m_Set < 0) return 0;
+  auto endpoint = std::make_shared<CTernUdpEndpoint>();
+  try {
+    if (!endpoint->Connect(peer)) return 0;
+  } catch (const CTernException&) {
+    return 0;  // no socket (reported)
+  }
+  CTernLockGuard guard(m_ExchangeLock);
+  uint64_t number = m_NextExchange++;
+  if (PlatformSocketSetAdd(m_Set, endpoint->NativeSocket(), number) != 0) return 0;
+  m_Exchanges.emplace(number, std::move(endpoint));
+  return number;
+}
+
+long CTernUdpServer::SendOnExchange(uint64_t exchange, const void* data, long length) {
+  std::shared_ptr<CTernUdpEndpoint> endpoint = FindExchange(exchange);
+  return endpoint ? endpoint->SendTo(data, length, nullptr) : -1;
+}
+
+void CTernUdpServer::CloseExchange(uint64_t exchange) {
+  std::shared_ptr<CTernUdpEndpoint> endpoint;
+  {
+    CTernLockGuard guard(m_ExchangeLock);
+    auto found = m_Exchanges.find(exchange);
+    if (found == m_Exchanges.end()) return;
+    endpoint = std::move(found->second);
+    m_Exchanges.erase(found);
+    PlatformSocketSetRemove(m_Set, endpoint->NativeSocket());
+  }
+  // The socket closes with the last reference: the receiver may still be reading it.
+}
+
+size_t CTernUdpServer::ExchangeCount() const {
+  CTernLockGuard guard(m_ExchangeLock);
+  return m_Exchanges.size();
+}
+
+std::shared_ptr<CTernUdpEndpoint> CTernUdpServer::FindExchange(uint64_t exchange) const {
+  CTernLockGuard guard(m_ExchangeLock);
+  auto found = m_Exchanges.find(exchange);
+  return found == m_Exchanges.end() ? nullptr : found->second;
+}
+
 void CTernUdpServer::ReceiverLoop() {
   // One byte more than the largest accepted, so that a longer datagram shows.
   std::vector<char> buffer(m_Largest + 1);
+  uint64_t ready[kReadyBatch];
   long pause = 0;
   while (!StopRequested()) {
-    CTernNetAddress sender;
-    long n = m_Endpoint.ReceiveFrom(buffer.data(), static_cast<long>(buffer.size()), 1, &sender);
-    if (n < 0) {
+    int n = PlatformSocketSetWait(m_Set, ready, kReadyBatch, kReceiveWaitMs);
+    bool failed = n < 0;
+    for (int i = 0; i < n; ++i)
+      if (!ReceiveOne(ready[i], buffer)) failed = true;
+    if (failed) {
       pause = std::min(pause > 0 ? pause * 2 : kFirstReceivePauseMs, kLongestReceivePauseMs);
       PlatformSleepMs(pause);
-      continue;
+    } else {
+      pause = 0;
     }
-    pause = 0;
-    if (m_Endpoint.TimedOut()) continue;
-    if (static_cast<size_t>(n) > m_Largest) {
-      TernReportEventF(TernEventType::Warning, kOversizedDatagram, sender.Describe(), n);
-      continue;
-    }
-    {
-      CTernLockGuard guard(m_QueueLock);
-      if (m_Queue.size() >= kTernUdpQueueLimit) continue;
-      m_Queue.push_back(Datagram{std::string(buffer.data(), static_cast<size_t>(n)), sender});
-    }
-    SignalWork();
   }
   SignalWork();
+}
+
+bool CTernUdpServer::ReceiveOne(uint64_t exchange, std::vector<char>& buffer) {
+  std::shared_ptr<CTernUdpEndpoint> held;
+  CTernUdpEndpoint* endpoint = &m_Endpoint;
+  if (exchange != 0) {
+    held = FindExchange(exchange);
+    if (!held) return true;  // closed since the wait
+    endpoint = held.get();
+  }
+  CTernNetAddress sender;
+  long n = endpoint->ReceiveFrom(buffer.data(), static_cast<long>(buffer.size()), 0, &sender);
+  // An exchange's failure is its peer's refusal (ICMP), which only that exchange sees.
+  if (n < 0) return exchange != 0;
+  if (endpoint->TimedOut()) return true;
+  if (static_cast<size_t>(n) > m_Largest) {
+    TernReportEventF(TernEventType::Warning, kOversizedDatagram, sender.Describe(), n);
+    return true;
+  }
+  {
+    CTernLockGuard guard(m_QueueLock);
+    if (m_Queue.size() >= kTernUdpQueueLimit) return true;
+    m_Queue.push_back(
+        Datagram{std::string(buffer.data(), static_cast<size_t>(n)), sender, exchange});
+  }
+  SignalWork();
+  return true;
 }
 
 bool CTernUdpServer::ServeNext(int number) {
@@ -104,7 +178,7 @@ bool CTernUdpServer::ServeNext(int number) {
     more = !m_Queue.empty();
   }
   if (more) SignalWork();
-  HandleDatagram(datagram.data, datagram.sender, number);
+  HandleDatagram(datagram.data, datagram.sender, datagram.exchange, number);
   return true;
 }
 
@@ -114,11 +188,20 @@ void CTernUdpServer::DropQueued() {
 }
 
 void CTernUdpServer::CloseReceiver() {
-  if (m_Endpoint.IsOpen()) m_Endpoint.Close();
+  if (m_Endpoint.IsOpen()) {
+    PlatformSocketSetRemove(m_Set, m_Endpoint.NativeSocket());
+    m_Endpoint.Close();
+  }
+  std::map<uint64_t, std::shared_ptr<CTernUdpEndpoint>> exchanges;
+  {
+    CTernLockGuard guard(m_ExchangeLock);
+    exchanges.swap(m_Exchanges);
+    for (auto& [number, endpoint] : exchanges) PlatformSocketSetRemove(m_Set, endpoint->NativeSocket());
+  }
 }
 
 void CTernUdpServer::HandleDatagram(const std::string& datagram, CTernNetAddress& sender,
-                                    int number) {
+                                    uint64_t, int number) {
   std::printf("Grunt %d received '%s' from %s\n", number, Printable(datagram).c_str(),
               sender.Describe().c_str());
 }

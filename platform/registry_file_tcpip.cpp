@@ -26,9 +26,18 @@ std::string WithoutTrailingDots(std::string name) {
   return name;
 }
 
-bool IsIpv4(const std::string& address) {
+// A dotted IPv4 address, optionally followed by ":" and a port from 1 to 65535
+// (a name server on another port than 53, such as a local resolver).
+bool IsIpv4Server(const std::string& entry) {
+  size_t colon = entry.find(':');
   in_addr parsed;
-  return inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+  if (inet_pton(AF_INET, entry.substr(0, colon).c_str(), &parsed) != 1) return false;
+  if (colon == std::string::npos) return true;
+  std::string port = entry.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  long value = std::stol(port);
+  return value >= 1 && value <= 65535;
 }
 
 std::string Join(const std::vector<std::string>& items) {
@@ -53,7 +62,7 @@ PlatformResolverConf PlatformParseResolvConf(const std::string& text) {
     std::vector<std::string> words = Words(line);
     if (words.size() < 2) continue;
     if (words[0] == "nameserver") {
-      if (IsIpv4(words[1])) conf.nameServers.push_back(words[1]);
+      if (IsIpv4Server(words[1])) conf.nameServers.push_back(words[1]);
     } else if (words[0] == "domain") {
       conf.domain = WithoutTrailingDots(words[1]);
     } else if (words[0] == "search") {

@@ -6,8 +6,8 @@
 //   Domain      resolv.conf "domain"; else the rest of the host name after its first
 //               label; else empty
 //   NameServer  the IPv4 addresses of the "nameserver" lines, in file order,
-//               separated by single spaces (other addresses are left out: the
-//               resolver speaks IPv4 only)
+//               separated by single spaces, each possibly with ":" and a port
+//               (other addresses are left out: the resolver speaks IPv4 only)
 //   SearchList  the domains of the last "search" line, separated by single spaces
 //
 // Readers of NameServer and SearchList should split at spaces and commas alike, as

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -140,8 +141,9 @@ long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint
   for (;;) {
     sockaddr_in a{};
     socklen_t length = sizeof a;
-    // MSG_TRUNC makes the call report the datagram's real length.
-    ssize_t n = recvfrom(s, buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &length);
+    // MSG_TRUNC makes the call report the datagram's real length; MSG_DONTWAIT keeps
+    // a receiver that was told of a datagram the kernel then dropped from blocking.
+    ssize_t n = recvfrom(s, buffer, size, MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &length);
     if (n >= 0) {
       Split(a, address, port);
       return static_cast<long>(n);
@@ -157,4 +159,34 @@ long PlatformSocketSendTo(PlatformSocket s, const void* buffer, size_t length, u
     ssize_t n = sendto(s, buffer, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a);
     if (n >= 0 || errno != EINTR) return static_cast<long>(n);
   }
+}
+
+int PlatformSocketSetOpen() { return epoll_create1(EPOLL_CLOEXEC); }
+
+int PlatformSocketSetClose(int set) {
+  int rc = close(set);
+  return rc == 0 || errno == EINTR ? 0 : -1;
+}
+
+int PlatformSocketSetAdd(int set, PlatformSocket s, uint64_t tag) {
+  epoll_event e{};
+  e.events = EPOLLIN;
+  e.data.u64 = tag;
+  return epoll_ctl(set, EPOLL_CTL_ADD, s, &e);
+}
+
+int PlatformSocketSetRemove(int set, PlatformSocket s) {
+  epoll_event e{};
+  return epoll_ctl(set, EPOLL_CTL_DEL, s, &e);
+}
+
+int PlatformSocketSetWait(int set, uint64_t* tags, int max, int milliseconds) {
+  constexpr int kBatch = 64;
+  epoll_event events[kBatch];
+  int wanted = max < kBatch ? max : kBatch;
+  if (wanted < 1) return 0;
+  int n = epoll_wait(set, events, wanted, milliseconds);
+  if (n < 0) return errno == EINTR ? 0 : -1;
+  for (int i = 0; i < n; ++i) tags[i] = events[i].data.u64;
+  return n;
 }

@@ -49,9 +49,24 @@ long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size);
 // length or -1.
 long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length);
 
-// One datagram into buffer. Returns its full length, which is larger than size
-// when the datagram did not fit (only size bytes were stored), or -1.
+// One datagram into buffer, without waiting. Returns its full length, which is
+// larger than size when the datagram did not fit (only size bytes were stored), or
+// -1 (EAGAIN when none is queued: a socket reported readable may still have
+// nothing, when the kernel drops a damaged datagram on reading).
 long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint32_t& address,
                                uint16_t& port);
 long PlatformSocketSendTo(PlatformSocket s, const void* buffer, size_t length, uint32_t address,
                           uint16_t port);
+
+// A set of sockets waited on together (epoll). Each socket carries a tag of the
+// caller's choosing. Sockets may be added and removed by other threads while one
+// thread waits on the set: an added socket is watched from then on. Every call
+// returns -1 on failure; Open returns the set's handle.
+int PlatformSocketSetOpen();
+int PlatformSocketSetClose(int set);
+int PlatformSocketSetAdd(int set, PlatformSocket s, uint64_t tag);
+int PlatformSocketSetRemove(int set, PlatformSocket s);
+// Waits up to milliseconds for sockets of the set to become readable (data or an
+// error) and stores the tags of up to max of them; their number, 0 when the wait
+// expired.
+int PlatformSocketSetWait(int set, uint64_t* tags, int max, int milliseconds);

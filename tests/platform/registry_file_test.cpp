@@ -312,13 +312,18 @@ TEST(ResolvConf, Parsing) {
       "nameserver 2001:db8::1\n"
       "  nameserver\t198.51.100.7  # second\n"
       "nameserver not-an-address\n"
+      "nameserver 127.0.0.1:5353\n"
+      "nameserver 127.0.0.1:0\n"
+      "nameserver 127.0.0.1:65536\n"
+      "nameserver 127.0.0.1:\n"
       "nameserver\n"
       "; nameserver 203.0.113.9\n"
       "domain example.org.\n"
       "search old.example\n"
       "search a.example b.example. ; tail\n"
       "options ndots:2\n");
-  EXPECT_EQ(conf.nameServers, (std::vector<std::string>{"192.0.2.1", "198.51.100.7"}));
+  EXPECT_EQ(conf.nameServers,
+            (std::vector<std::string>{"192.0.2.1", "198.51.100.7", "127.0.0.1:5353"}));
   EXPECT_EQ(conf.domain, "example.org");
   EXPECT_EQ(conf.search, (std::vector<std::string>{"a.example", "b.example"}));
 }
