@@ -17,7 +17,7 @@ constexpr int kOversizedDatagram = 215;
 constexpr long kFirstReceivePauseMs = 50;
 constexpr long kLongestReceivePauseMs = 1000;
 // The receiver looks at the stop flag at least this often.
-constexpr int kReceiveWaitMs = 1000;
+constexpr int kReceiveWaitMs = 250;
 constexpr int kReadyBatch = 32;
 
 std::string Printable(const std::string& data) {
