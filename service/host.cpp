@@ -13,6 +13,7 @@
 #include "config/config_object.h"
 #include "config/configuration.h"
 #include "config/effective_settings.h"
+#include "dns/dns_resolver.h"
 #include "net/socket_start.h"
 #include "log/activity_log.h"
 #include "log/eventlog.h"
@@ -112,6 +113,9 @@ int COstrelHost::StartUp() {
   TernEventSetSource(kOstrelServiceName);
   // 2. Sockets, once per process (a failure is reported; the start-up goes on).
   TernStartSockets();
+  //    The DNS resolver, through which every later step resolves names; it reads
+  //    its name servers and starts its threads with the first look-up.
+  CTernDnsResolver::SetProcess(std::make_shared<CTernDnsResolver>());
   // 3. The installation's directories, and the accounts file of the password test.
   m_Paths = OstrelReadPaths();
   CTernAccountsFile::SetProcessPath(m_Paths.accountsFile);
@@ -168,12 +172,18 @@ void COstrelHost::Stop() {
   CTernLockGuard running(m_StartLock);
   // The servers stop (SMTP first, then POP3 and HTTP), the mailboxes are written
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
-  // servers, fast queue, slow queue, lists, dictionaries, configuration, automatic-
-  // lock tracker.
+  // servers, fast queue, slow queue, DNS resolver, lists, dictionaries,
+  // configuration, automatic-lock tracker.
   if (m_Smtp) m_Smtp->Stop();
   m_Smtp.reset();
   m_FastQueue.reset();
   m_SlowQueue.reset();
+  // The DNS resolver goes once no server runs; a look-up still in progress ends
+  // with a temporary failure.
+  if (std::shared_ptr<CTernDnsResolver> resolver = CTernDnsResolver::Process()) {
+    CTernDnsResolver::SetProcess(nullptr);
+    resolver->Shutdown();
+  }
   SetFilterObjects(nullptr, nullptr);
   m_Lists.reset();
   m_Dictionaries.reset();
