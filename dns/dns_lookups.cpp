@@ -71,10 +71,10 @@ TernDnsOutcome CTernDnsResolver::LookupOne(const std::string& name, int32_t type
     Answer answer = Query(current, type, Servers(), true, m_GiveUpMs);
     result = std::move(answer.records);
     authoritative = answer.authoritative;
-    if (answer.outcome != TernDnsOutcome::NoData || answer.recursionAvailable ||
+    if (answer.outcome == TernDnsOutcome::Records || answer.outcome == TernDnsOutcome::TempFail ||
         TernEqualsNoCase(answer.end, current))
       return answer.outcome;
-    // A server without recursion stopped at a CNAME: the chain's end is asked for.
+    // The server stopped at a CNAME without data: the chain's end is asked for.
     current = answer.end;
   }
   TernReportEventF(TernEventType::Warning, 207, name);

@@ -272,7 +272,6 @@ void CTernDnsResolver::AddToCache(const CTernDnsRecord& record, uint32_t ttl) {
 void CTernDnsResolver::TakeReply(const TernDnsReply& reply, const Request& request,
                                  Answer& answer) {
   answer.authoritative = reply.authoritative;
-  answer.recursionAvailable = reply.recursionAvailable;
   time_t now = PlatformNow();
   for (const TernDnsAnswer& a : TernDnsChainAnswers(reply.answers, request.name, answer.end)) {
     CTernDnsRecord record = a.record;
@@ -293,9 +292,10 @@ void CTernDnsResolver::TakeReply(const TernDnsReply& reply, const Request& reque
   }
   if (reply.truncated) return;  // no conclusion: another server is asked
   answer.outcome = reply.rcode == 3 ? TernDnsOutcome::NoDomain : TernDnsOutcome::NoData;
-  // The absence concerns the end of the chain; a server that does not recurse may
-  // have stopped at a CNAME into another zone, which says nothing about its end.
-  if (!TernEqualsNoCase(answer.end, request.name) && !reply.recursionAvailable) return;
+  // After a CNAME the absence would concern the chain's end, but servers stop at a
+  // CNAME for reasons of their own (another zone, no recursion): the end is asked
+  // for itself, and only that answer is remembered.
+  if (!TernEqualsNoCase(answer.end, request.name)) return;
   CTernDnsRecord negative;
   negative.name = answer.end;
   negative.type = request.type;

@@ -151,13 +151,12 @@ class CTernDnsResolver : public CTernUdpServer, public CTernAddressResolver {
     TernDnsOutcome outcome = TernDnsOutcome::TempFail;
     std::vector<CTernDnsRecord> records;
     bool authoritative = false;
-    bool recursionAvailable = false;
     std::string end;  // the end of the name's CNAME chain in the reply
   };
 
   bool EnsureStarted();
   // One name, no search list: the cache, then a query; follows a CNAME chain that
-  // a server without recursion left open.
+  // a reply left open (no data at its end) by asking for the end.
   TernDnsOutcome LookupOne(const std::string& name, int32_t type,
                            std::vector<CTernDnsRecord>& result, bool& authoritative);
   bool FromCache(const std::string& name, int32_t type, bool authoritativeOnly,
