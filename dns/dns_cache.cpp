@@ -98,9 +98,10 @@ TernDnsCleanCounts CTernDnsCache::CleanCache() {
   TernDnsTrace("CLEANING DNS CACHE\n");
   TernDnsCleanCounts counts;
   time_t now = PlatformNow();
-  std::string key;
   void* value = nullptr;
-  for (bool more = m_Chains.First(&key, &value); more; more = m_Chains.Next(&key, &value)) {
+  // Keys are rebuilt from the records only for the chains that go: copying every
+  // key out of the table would make the pass several times slower.
+  for (bool more = m_Chains.First(nullptr, &value); more; more = m_Chains.Next(nullptr, &value)) {
     Chain& chain = *static_cast<Chain*>(value);
     counts.chains++;
     counts.entries += static_cast<long>(chain.size());
@@ -111,6 +112,8 @@ TernDnsCleanCounts CTernDnsCache::CleanCache() {
       counts.kept += static_cast<long>(chain.size());
       continue;
     }
+    // Every record of a chain has its name and type, whatever letter case it came in.
+    std::string key = Key(chain.front().name, chain.front().type);
     Chain fresh;
     for (CTernDnsRecord& record : chain) {
       if (record.type == 0) {

@@ -2,7 +2,8 @@
 # Installs what building and testing Ostrel needs on Debian, when it is missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl libcrypt-dev libpam0g-dev)
+packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl libcrypt-dev libpam0g-dev
+          dnsmasq-base unbound)
 
 missing=()
 for p in "${packages[@]}"; do
