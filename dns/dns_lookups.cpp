@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/ascii.h"
+#include "base/message_codes.h"
 #include "base/report.h"
 #include "dns/dns_resolver.h"
 #include "dns/dns_trace.h"
@@ -77,7 +78,7 @@ TernDnsOutcome CTernDnsResolver::LookupOne(const std::string& name, int32_t type
     // The server stopped at a CNAME without data: the chain's end is asked for.
     current = answer.end;
   }
-  TernReportEventF(TernEventType::Warning, 207, name);
+  TernReportEventF(TernEventType::Warning, kMsgDnsCnameLoop, name);
   result.clear();
   return TernDnsOutcome::TempFail;
 }
@@ -123,7 +124,7 @@ bool CTernDnsResolver::followCachedCNames(std::string& name, bool useSearchList)
     TernDnsTrace("followCachedCNames found %s -> %s\n", current, records.front().target);
     current = records.front().target;
   }
-  TernReportEventF(TernEventType::Warning, 207, name);
+  TernReportEventF(TernEventType::Warning, kMsgDnsCnameLoop, name);
   TernDnsTrace("followCachedCNames loop detected on %s\n", name);
   return false;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/ascii.h"
+#include "base/message_codes.h"
 #include "base/report.h"
 #include "dns/dns_settings.h"
 #include "dns/dns_trace.h"
@@ -81,12 +82,12 @@ bool CTernDnsResolver::StartDns(int threads) {
   if (m_Closing) return false;
   if (m_DnsStarted) return true;
   if (threads < 1) {
-    TernReportEventF(TernEventType::Error, 193, threads);
+    TernReportEventF(TernEventType::Error, kMsgDnsStartArguments, threads);
     return false;
   }
   TernDnsSettings settings = TernDnsReadSettings();
   if (settings.servers.empty()) {
-    TernReportEvent(TernEventType::Error, 195);
+    TernReportEvent(TernEventType::Error, kMsgDnsNoServers);
     return false;
   }
   m_Servers = settings.servers;
@@ -239,25 +240,25 @@ bool CTernDnsResolver::AcceptCode(const TernDnsReply& reply, bool configured,
     case 0:
       return true;
     case 1:
-      TernReportEventF(TernEventType::Warning, 199, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsFormatError, from);
       return false;
     case 2:
-      TernReportEventF(TernEventType::Warning, 200, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsServerFail, from);
       return false;
     case 3:
       // A recursive server that was configured speaks for the whole name space;
       // any other server only for its own zones.
       if (reply.authoritative || (configured && reply.recursionAvailable)) return true;
-      TernReportEventF(TernEventType::Error, 201, from);
+      TernReportEventF(TernEventType::Error, kMsgDnsNameErrorNotAuthoritative, from);
       return false;
     case 4:
-      TernReportEventF(TernEventType::Warning, 202, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsNotImplemented, from);
       return false;
     case 5:
-      TernReportEventF(TernEventType::Warning, 203, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsRefused, from);
       return false;
     default:
-      TernReportEventF(TernEventType::Warning, 204, from, reply.rcode);
+      TernReportEventF(TernEventType::Warning, kMsgDnsInvalidReplyCode, from, reply.rcode);
       return false;
   }
 }
@@ -314,19 +315,19 @@ void CTernDnsResolver::HandleDatagram(const std::string& datagram, CTernNetAddre
     case TernDnsParseResult::Ok:
       break;
     case TernDnsParseResult::Short:
-      TernReportEventF(TernEventType::Warning, 196, from, datagram.size());
+      TernReportEventF(TernEventType::Warning, kMsgDnsShortReply, from, datagram.size());
       return;
     case TernDnsParseResult::NotReply:
-      TernReportEventF(TernEventType::Warning, 197, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsNotReply, from);
       return;
     case TernDnsParseResult::Malformed:
-      TernReportEventF(TernEventType::Warning, 198, from);
+      TernReportEventF(TernEventType::Warning, kMsgDnsMalformedReply, from);
       return;
   }
   TernDnsTrace("got rcode=%d, isauth=%d, ancount=%d\n", reply.rcode, reply.authoritative ? 1 : 0,
                reply.ancount);
   if (reply.questions.empty()) {
-    TernReportEventF(TernEventType::Warning, 205, from);
+    TernReportEventF(TernEventType::Warning, kMsgDnsNoQuerySection, from);
     return;
   }
   std::shared_ptr<Request> request;
@@ -347,7 +348,7 @@ void CTernDnsResolver::HandleDatagram(const std::string& datagram, CTernNetAddre
     }
   }
   if (!request) {
-    TernReportEventF(TernEventType::Warning, 206, from);
+    TernReportEventF(TernEventType::Warning, kMsgDnsUnknownRequest, from);
     return;
   }
   Answer answer;
