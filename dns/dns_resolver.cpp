@@ -24,16 +24,6 @@ constexpr int kCleanSeconds = 300;
 // kTernDnsMaxOutstanding of 65536 in use, 16 misses in a row do not happen).
 constexpr int kIdDraws = 16;
 
-struct ProcessSlot {
-  CTernLock lock;  // guards resolver
-  std::shared_ptr<CTernDnsResolver> resolver;
-};
-
-ProcessSlot& Slot() {
-  static ProcessSlot* slot = new ProcessSlot;
-  return *slot;
-}
-
 uint32_t FirstAddress(CTernNetAddress address) {
   std::vector<uint32_t> addresses;
   return address.Resolve(addresses) ? addresses.front() : 0;
@@ -65,16 +55,11 @@ CTernDnsResolver::CTernDnsResolver(size_t cacheLimit)
 CTernDnsResolver::~CTernDnsResolver() { Shutdown(); }
 
 std::shared_ptr<CTernDnsResolver> CTernDnsResolver::Process() {
-  CTernLockGuard guard(Slot().lock);
-  return Slot().resolver;
+  return std::dynamic_pointer_cast<CTernDnsResolver>(TernAddressResolver());
 }
 
 void CTernDnsResolver::SetProcess(std::shared_ptr<CTernDnsResolver> resolver) {
-  TernSetAddressResolver(resolver);
-  std::shared_ptr<CTernDnsResolver> previous;
-  CTernLockGuard guard(Slot().lock);
-  previous = std::move(Slot().resolver);
-  Slot().resolver = std::move(resolver);
+  TernSetAddressResolver(std::move(resolver));
 }
 
 bool CTernDnsResolver::StartDns(int threads) {

@@ -61,8 +61,8 @@ class CTernDnsResolver : public CTernUdpServer, public CTernAddressResolver {
   explicit CTernDnsResolver(size_t cacheLimit = kTernDnsCacheLimit);
   ~CTernDnsResolver() override;
 
-  // The process-wide resolver, which the start-up installs (null before and after).
-  // Installing one also makes it the address resolver of network addresses.
+  // The process-wide resolver, which the start-up installs (null before and after):
+  // the address resolver of network addresses (net/address_resolver.h).
   static std::shared_ptr<CTernDnsResolver> Process();
   static void SetProcess(std::shared_ptr<CTernDnsResolver> resolver);
 

@@ -19,12 +19,12 @@ ResolverSlot& Slot() {
   return *slot;
 }
 
-std::shared_ptr<CTernAddressResolver> Current() {
+}  // namespace
+
+std::shared_ptr<CTernAddressResolver> TernAddressResolver() {
   CTernLockGuard guard(Slot().lock);
   return Slot().resolver;
 }
-
-}  // namespace
 
 void TernSetAddressResolver(std::shared_ptr<CTernAddressResolver> resolver) {
   std::shared_ptr<CTernAddressResolver> previous;
@@ -38,7 +38,7 @@ void TernSetAddressResolver(std::shared_ptr<CTernAddressResolver> resolver) {
 
 int TernLookupHost(const std::string& name, std::vector<uint32_t>& addresses) {
   addresses.clear();
-  std::shared_ptr<CTernAddressResolver> resolver = Current();
+  std::shared_ptr<CTernAddressResolver> resolver = TernAddressResolver();
   if (!resolver || name.empty()) return 1;
   if (resolver->LookupHost(name, addresses) != 0 || addresses.empty()) {
     addresses.clear();
@@ -49,7 +49,7 @@ int TernLookupHost(const std::string& name, std::vector<uint32_t>& addresses) {
 
 int TernLookupName(uint32_t address, std::string& name) {
   name.clear();
-  std::shared_ptr<CTernAddressResolver> resolver = Current();
+  std::shared_ptr<CTernAddressResolver> resolver = TernAddressResolver();
   if (!resolver) return 1;
   if (resolver->LookupName(address, name) != 0 || name.empty()) {
     name.clear();

@@ -30,6 +30,8 @@ class CTernAddressResolver {
 
 // Installs the process-wide resolver (null: none, look-ups find nothing).
 void TernSetAddressResolver(std::shared_ptr<CTernAddressResolver> resolver);
+// The installed resolver (null when none is).
+std::shared_ptr<CTernAddressResolver> TernAddressResolver();
 
 // Look-ups through the installed resolver; 1 (and an empty result) when none is
 // installed or it finds nothing.

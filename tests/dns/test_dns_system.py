@@ -16,6 +16,9 @@ import unittest
 
 PROBE = os.environ.get("OSTREL_DNS_PROBE", "build/tests/dns_probe")
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
+# Debian puts both servers in /usr/sbin, which an ordinary user's PATH may lack.
+DNSMASQ = shutil.which("dnsmasq", path=os.environ.get("PATH", "") + ":/usr/sbin")
+UNBOUND = shutil.which("unbound", path=os.environ.get("PATH", "") + ":/usr/sbin")
 TCPIP = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters]\n"
 
 # Look-ups and what every server's answers must give; address lists are compared
@@ -97,9 +100,10 @@ class NameServer:
 
 
 def start_dnsmasq(workdir):
+    assert DNSMASQ, "dnsmasq (package dnsmasq-base) is missing: run scripts/deps.sh"
     port = free_port()
     user = ["--user=root", "--group=root"] if os.geteuid() == 0 else []
-    return NameServer(["dnsmasq", "--keep-in-foreground", "--port=%d" % port,
+    return NameServer([DNSMASQ, "--keep-in-foreground", "--port=%d" % port,
                        "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
                        "--no-hosts", "--conf-file=/dev/null", "--pid-file=", *user,
                        "--log-facility=-", "--local-ttl=600", "--local=/example.test/", "--local=/2.0.192.in-addr.arpa/",
@@ -116,6 +120,7 @@ def start_dnsmasq(workdir):
 
 
 def start_unbound(workdir):
+    assert UNBOUND, "unbound is missing: run scripts/deps.sh"
     port = free_port()
     records = [
         "host.example.test. 3600 IN A 192.0.2.10", "host.example.test. 3600 IN A 192.0.2.11",
@@ -140,7 +145,7 @@ def start_unbound(workdir):
             f.write("  local-data: \"%s\"\n" % r)
         f.write("  local-data-ptr: \"192.0.2.10 host.example.test\"\n")
         f.write("remote-control:\n  control-enable: no\n")
-    return NameServer(["unbound", "-d", "-c", conf], port, workdir)
+    return NameServer([UNBOUND, "-d", "-c", conf], port, workdir)
 
 
 class Servers:
@@ -174,14 +179,8 @@ class Servers:
         self.assertEqual(self.probe(["MX example.test"]), ["TEMPFAIL"])
 
 
-@unittest.skipUnless(shutil.which("dnsmasq") or os.path.exists("/usr/sbin/dnsmasq"),
-                     "dnsmasq (package dnsmasq-base) is not installed: run scripts/deps.sh")
 class Dnsmasq(Servers, unittest.TestCase):
     start = staticmethod(start_dnsmasq)
-
-    def setUp(self):
-        os.environ["PATH"] += ":/usr/sbin"
-        Servers.setUp(self)
 
     def test_the_program_resolves_a_domain_literal(self):
         """ostrel's start-up installs the resolver: a recipient at a domain literal
@@ -231,14 +230,8 @@ class Dnsmasq(Servers, unittest.TestCase):
         self.assertIn(b"bo@[192.0.2.51]", envelopes)
 
 
-@unittest.skipUnless(shutil.which("unbound") or os.path.exists("/usr/sbin/unbound"),
-                     "unbound is not installed: run scripts/deps.sh")
 class Unbound(Servers, unittest.TestCase):
     start = staticmethod(start_unbound)
-
-    def setUp(self):
-        os.environ["PATH"] += ":/usr/sbin"
-        Servers.setUp(self)
 
 
 if __name__ == "__main__":
