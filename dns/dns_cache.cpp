@@ -1,6 +1,7 @@
 // The DNS cache: look-up, the insertion rule, cleaning and deletion.
 #include "dns/dns_cache.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -18,7 +19,8 @@ std::string Hex(const void* pointer) {
 
 }  // namespace
 
-CTernDnsCache::CTernDnsCache(size_t limit) : m_Chains(4096, true), m_Limit(limit) {}
+CTernDnsCache::CTernDnsCache(size_t limit)
+    : m_Chains(static_cast<int32_t>(std::min<size_t>(limit, 4096)), true), m_Limit(limit) {}
 
 CTernDnsCache::~CTernDnsCache() { DeleteCache(); }
 
