@@ -399,3 +399,33 @@ TEST_F(ResolverTest, NetworkAddressesResolveThroughTheProcessResolver) {
   CTernDnsResolver::SetProcess(nullptr);
   EXPECT_EQ(TernLookupHost("host.example.test", addresses), 1);
 }
+
+// authlookup: a cached or configured answer that is not authoritative is not
+// enough; the name servers of the nearest enclosing domain are asked directly.
+TEST_F(ResolverTest, AuthoritativeLookupAsksTheDomainsOwnServers) {
+  ScriptedServer owner(2, [](const ScriptedQuery& q) {
+    return One(ReplyBuilder(q, kAuthAnswer).Record("", kDnsTypeA, 60, AData("192.0.2.77")).Bytes());
+  });
+  ScriptedServer recursive(1, [](const ScriptedQuery& q) {
+    if (q.type == kDnsTypeNS && q.name == "zone.test")
+      return One(ReplyBuilder(q, kAnswer).Record("", kDnsTypeNS, 60, WireName("ns.zone.test")).Bytes());
+    if (q.type == kDnsTypeA && q.name == "ns.zone.test")
+      return One(ReplyBuilder(q, kAnswer).Record("", kDnsTypeA, 60, AData("127.0.0.2")).Bytes());
+    if (q.type == kDnsTypeA && q.name == "www.zone.test")
+      return One(ReplyBuilder(q, kAnswer).Record("", kDnsTypeA, 60, AData("192.0.2.66")).Bytes());
+    return One(ReplyBuilder(q, kAnswer | 3).Bytes());  // sub.www.zone.test, www.zone.test NS
+  });
+  UseServers(recursive.Entry());
+  auto r = Resolver();
+  std::string entry = owner.Entry();
+  r->SetDirectPortForTest(static_cast<uint16_t>(std::stoi(entry.substr(entry.find(':') + 1))));
+  std::vector<CTernDnsRecord> records;
+  ASSERT_TRUE(r->authlookup("www.zone.test", kDnsTypeA, false, records));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(FormatDotted(records[0].address), "192.0.2.77");
+  EXPECT_EQ(owner.Queries().size(), 1u);
+  UseServers(recursive.Entry(), "zone.test");
+  auto searching = Resolver();
+  searching->SetDirectPortForTest(1);  // nothing listens there: no authoritative answer
+  EXPECT_FALSE(searching->authlookup("www", kDnsTypeA, true, records));
+}
