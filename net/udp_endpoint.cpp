@@ -7,32 +7,6 @@
 #include "base/exception.h"
 #include "log/eventlog.h"
 
-namespace {
-
-class ReadGuard {
- public:
-  explicit ReadGuard(CTernRWLock& lock) : m_Lock(lock) { m_Lock.ReadLock(); }
-  ~ReadGuard() { m_Lock.ReadUnlock(); }
-  ReadGuard(const ReadGuard&) = delete;
-  ReadGuard& operator=(const ReadGuard&) = delete;
-
- private:
-  CTernRWLock& m_Lock;
-};
-
-class WriteGuard {
- public:
-  explicit WriteGuard(CTernRWLock& lock) : m_Lock(lock) { m_Lock.WriteLock(); }
-  ~WriteGuard() { m_Lock.WriteUnlock(); }
-  WriteGuard(const WriteGuard&) = delete;
-  WriteGuard& operator=(const WriteGuard&) = delete;
-
- private:
-  CTernRWLock& m_Lock;
-};
-
-}  // namespace
-
 CTernUdpEndpoint::~CTernUdpEndpoint() {
   if (m_Open.load()) Close();
 }
@@ -53,7 +27,7 @@ PlatformSocket CTernUdpEndpoint::NewSocketLocked() {
 }
 
 bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
-  WriteGuard socketGuard(m_SocketLock);
+  CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (m_Open.load()) {
     Report(191);
@@ -82,7 +56,7 @@ bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
 }
 
 bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
-  WriteGuard socketGuard(m_SocketLock);
+  CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (m_Open.load()) {
     Report(191);
@@ -126,7 +100,7 @@ bool CTernUdpEndpoint::OpenSocket(PlatformSocket& s) {
 }
 
 long CTernUdpEndpoint::ReceiveFrom(void* buffer, long size, int timeout, CTernNetAddress* sender) {
-  ReadGuard socketGuard(m_SocketLock);
+  CTernReadGuard socketGuard(m_SocketLock);
   m_TimedOut = false;
   PlatformSocket s;
   if (!OpenSocket(s)) return -1;
@@ -162,7 +136,7 @@ long CTernUdpEndpoint::ReceiveFrom(void* buffer, long size, int timeout, CTernNe
 }
 
 long CTernUdpEndpoint::SendTo(const void* buffer, long length, CTernNetAddress* destination) {
-  ReadGuard socketGuard(m_SocketLock);
+  CTernReadGuard socketGuard(m_SocketLock);
   PlatformSocket s;
   if (!OpenSocket(s)) return -1;
   if (!buffer || length < 0) {
@@ -196,7 +170,7 @@ long CTernUdpEndpoint::SendTo(const void* buffer, long length, CTernNetAddress* 
 }
 
 bool CTernUdpEndpoint::Close() {
-  WriteGuard socketGuard(m_SocketLock);
+  CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (!m_Open.load()) {
     Report(179);
@@ -211,7 +185,7 @@ bool CTernUdpEndpoint::Close() {
 }
 
 bool CTernUdpEndpoint::SocketName(CTernNetAddress& address, SocketNameFn get, int failureCode) {
-  ReadGuard socketGuard(m_SocketLock);
+  CTernReadGuard socketGuard(m_SocketLock);
   PlatformSocket s;
   if (!OpenSocket(s)) return false;
   uint32_t ip = 0;
