@@ -2,6 +2,9 @@
 // and the stop that waits for every thread.
 #include "net/server.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "net/threads.h"
 #include "log/eventlog.h"
 
@@ -19,6 +22,14 @@ thread_local void* t_Context = nullptr;
 
 // How often Stop looks whether the threads have left.
 constexpr long kStopPollMs = 50;
+// How often idle surplus workers look whether they may leave.
+constexpr long kSurplusLookMs = 1000;
+
+long long SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -149,8 +160,40 @@ void CTernServer::Restart(ThreadContext* context) {
   }
 }
 
+bool CTernServer::GrowWorkersLocked(int needed, int ceiling) {
+  if (!m_Started || m_Stop.load()) return false;
+  int most = std::min(needed, std::max(ceiling, m_Wanted[kTernWorkerThread]));
+  while (m_Running[kTernWorkerThread] < most) {
+    auto* context = new ThreadContext{this, kTernWorkerThread, m_NextNumber++};
+    if (!StartThreadLocked(context)) {
+      delete context;
+      return false;
+    }
+    m_Running[kTernWorkerThread]++;
+    m_LastGrowthMs = SteadyMs();
+  }
+  return true;
+}
+
 bool CTernServer::RetireIfSurplus(ThreadContext* context) {
   CTernLockGuard guard(m_Lock);
+  return RetireIfSurplusLocked(context);
+}
+
+bool CTernServer::RetireIdleWorker(ThreadContext* context) {
+  CTernLockGuard guard(m_Lock);
+  // Work queued meanwhile is this worker's: whoever queued it counted on it.
+  if (HasQueued()) return false;
+  if (m_LastGrowthMs != 0 && SteadyMs() - m_LastGrowthMs < m_SurplusIdleMs.load()) return false;
+  return RetireIfSurplusLocked(context);
+}
+
+bool CTernServer::SurplusWorkers() const {
+  CTernLockGuard guard(m_Lock);
+  return m_Running[kTernWorkerThread] > m_Wanted[kTernWorkerThread];
+}
+
+bool CTernServer::RetireIfSurplusLocked(ThreadContext* context) {
   if (m_Running[context->kind] <= m_Wanted[context->kind]) return false;
   // Decided and counted in one step, so that two workers woken together cannot
   // both leave when only one is surplus.
@@ -171,8 +214,12 @@ bool CTernServer::BackgroundSurplus() {
 
 void CTernServer::WorkerLoop(ThreadContext* context) {
   while (!StopRequested()) {
-    m_WorkEvent.Wait(kPlatformInfinite);
-    if (StopRequested() || RetireIfSurplus(context)) break;
+    m_WorkEvent.Wait(SurplusWorkers() ? kSurplusLookMs : kPlatformInfinite);
+    if (StopRequested()) break;
+    if (!ServeNext(context->number)) {
+      if (RetireIdleWorker(context)) break;
+      continue;
+    }
     while (!StopRequested() && ServeNext(context->number)) {
     }
   }

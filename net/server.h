@@ -4,9 +4,14 @@
 //
 // Every thread of a server takes the next thread number, across the three kinds.
 // The pools can be resized while the server runs; surplus threads leave by
-// themselves (workers when next woken, background threads when they next ask
-// BackgroundSurplus()). A thread that an exception kills is replaced under the same
-// number. Stop() returns once every thread has left.
+// themselves (workers when they find nothing queued, background threads when they
+// next ask BackgroundSurplus()). A thread that an exception kills is replaced under
+// the same number. Stop() returns once every thread has left.
+//
+// The worker pool also grows under load: a subclass adds workers beyond the wanted
+// count while work waits and every worker is busy (GrowWorkersLocked). Such surplus
+// workers stay while the pool keeps growing and leave, one after the other, once
+// they are idle and the pool has not had to grow for the surplus idle time.
 //
 // The work event is an automatic-reset event used as a baton: each signal releases
 // one waiting worker, and a worker passes it on when it leaves or when it takes
@@ -81,6 +86,15 @@ class CTernServer {
   // Sleeps up to seconds; returns early (true) once a stop is requested.
   bool SleepUnlessStopped(int seconds);
 
+  // Adds workers beyond the wanted count until `needed` run or `ceiling` (at least
+  // the wanted count) is reached; each one added restarts the surplus idle time.
+  // False when a thread could not be created (the pool stays as it is).
+  // REQUIRES: m_Lock held, the server started.
+  bool GrowWorkersLocked(int needed, int ceiling);
+  // Seconds that surplus workers wait after the pool last grew before they leave.
+  void SetSurplusIdle(int seconds) { m_SurplusIdleMs = seconds * 1000L; }
+  int SurplusIdle() const { return static_cast<int>(m_SurplusIdleMs.load() / 1000); }
+
   // The first step of Start: false (and the already-started message) when the
   // server runs, else clears the stop of an earlier life. REQUIRES: m_Lock held.
   bool BeginStartLocked();
@@ -97,6 +111,8 @@ class CTernServer {
   // Takes the next queued item and handles it on worker `number`; false when none
   // is queued. An exception from the handler goes on after the item is released.
   virtual bool ServeNext(int number) = 0;
+  // True when an item waits in the queue.
+  virtual bool HasQueued() = 0;
   // Drops every queued item (Stop).
   virtual void DropQueued() = 0;
   // Closes the receiving socket (Stop).
@@ -112,8 +128,13 @@ class CTernServer {
   bool StartThreadLocked(ThreadContext* context);
   void RunThread(ThreadContext* context);
   void WorkerLoop(ThreadContext* context);
-  // Takes a surplus worker out of the count. REQUIRES: m_Lock not held.
+  // Takes a surplus thread out of the count. REQUIRES: m_Lock not held.
   bool RetireIfSurplus(ThreadContext* context);
+  bool RetireIfSurplusLocked(ThreadContext* context);
+  // A worker that found nothing to do: leaves when surplus, nothing is queued and
+  // the pool has not grown for the surplus idle time.
+  bool RetireIdleWorker(ThreadContext* context);
+  bool SurplusWorkers() const;
   // After an exception: replaces the thread under the same number, or gives up.
   void Restart(ThreadContext* context);
   int RunningTotalLocked() const;
@@ -125,6 +146,8 @@ class CTernServer {
   int m_NextNumber = 0;
   int m_Wanted[3] = {0, 0, 0};
   int m_Running[3] = {0, 0, 0};
+  long long m_LastGrowthMs = 0;  // steady clock; 0: the pool never grew
+  std::atomic<long> m_SurplusIdleMs{0};
   // Last members: waits may still be running on them while the rest goes away.
   PlatformEvent m_WorkEvent{false};   // the baton
   PlatformEvent m_StopEvent{true};    // set by Stop; cut short the waits of SleepUnlessStopped

@@ -1,14 +1,18 @@
 // Start-up and reconfiguration of the protocol servers from their settings.
 #include "net/server_start.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
 #include "base/registry.h"
 
-const TernServerProfile kTernSmtpProfile{"SMTPIncoming", "SMTPOutgoing", "SMTPPort", 25, false};
-const TernServerProfile kTernPopProfile{"POPIncoming", nullptr, "POPPort", 110, false};
-const TernServerProfile kTernHttpProfile{"HTTPIncoming", nullptr, "HTTPPort", 8003, true};
+const TernServerProfile kTernSmtpProfile{"SMTPIncoming", "SMTPOutgoing", "SMTPPort", 25, false,
+                                         "SMTPMaxIncoming"};
+const TernServerProfile kTernPopProfile{"POPIncoming", nullptr, "POPPort", 110, false,
+                                        "POPMaxIncoming"};
+const TernServerProfile kTernHttpProfile{"HTTPIncoming", nullptr, "HTTPPort", 8003, true,
+                                         "HTTPMaxIncoming"};
 
 namespace {
 
@@ -25,13 +29,32 @@ bool LeadingNumber(const std::string& text, long& value) {
 
 }  // namespace
 
-int TernReadServerCount(const TernSettingReader& reader, const char* name) {
+int TernReadServerSetting(const TernSettingReader& reader, const char* name, int fallback,
+                          int minimum) {
   std::string text;
   long value = 0;
-  if (!reader || !name || !reader(name, text) || !LeadingNumber(text, value) || value < 1 ||
+  if (!reader || !name || !reader(name, text) || !LeadingNumber(text, value) || value < minimum ||
       value > std::numeric_limits<int>::max())
-    return kTernDefaultServerCount;
+    return fallback;
   return static_cast<int>(value);
+}
+
+int TernReadServerCount(const TernSettingReader& reader, const char* name) {
+  return TernReadServerSetting(reader, name, kTernDefaultServerCount, 1);
+}
+
+TernLoadLimits TernReadLoadLimits(const TernServerProfile& profile, const TernSettingReader& reader,
+                                  int workers) {
+  const TernLoadLimits defaults;
+  TernLoadLimits limits;
+  limits.ceiling = std::max(
+      workers, TernReadServerSetting(reader, profile.ceilingSetting, defaults.ceiling, 1));
+  limits.perClient = TernReadServerSetting(reader, kTernClientLimitSetting, defaults.perClient, 0);
+  limits.stressedWait =
+      TernReadServerSetting(reader, kTernStressTimeoutSetting, defaults.stressedWait, 1);
+  limits.surplusIdle =
+      TernReadServerSetting(reader, kTernSurplusIdleSetting, defaults.surplusIdle, 0);
+  return limits;
 }
 
 TernServerCounts TernReadServerCounts(const TernServerProfile& profile,
@@ -55,6 +78,7 @@ bool TernStartProtocolServer(CTernTcpServer& server, const TernServerProfile& pr
                              TernServerCounts* applied, const std::string& host) {
   TernServerCounts counts = TernReadServerCounts(profile, reader);
   if (applied) *applied = counts;
+  server.SetLoadLimits(TernReadLoadLimits(profile, reader, counts.workers));
   uint16_t port = TernReadServerPort(profile, product);
   if (server.Start(counts.workers, counts.background, CTernNetAddress(host, port))) return true;
   // Retry only when listening failed: then no thread of the first try runs.
@@ -67,6 +91,7 @@ bool TernReconfigureProtocolServer(CTernTcpServer& server, const TernServerProfi
                                    const TernSettingReader& reader, TernServerCounts* applied) {
   TernServerCounts counts = TernReadServerCounts(profile, reader);
   if (applied) *applied = counts;
+  server.SetLoadLimits(TernReadLoadLimits(profile, reader, counts.workers));
   bool ok = server.SetWorkerCount(counts.workers);
   if (profile.backgroundSetting) ok = server.SetBackgroundCount(counts.background) && ok;
   return ok;

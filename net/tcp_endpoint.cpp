@@ -2,6 +2,7 @@
 #include "net/tcp_endpoint.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <string>
 #include <vector>
@@ -158,7 +159,7 @@ bool CTernTcpEndpoint::Accept(CTernTcpEndpoint& target, int timeout) {
     Report(TernEventType::Error, 121, target.DescribeLocked());
     return false;
   }
-  if (timeout >= 1 && WaitLocked(timeout) != 1) return false;
+  if (timeout >= 1 && WaitLocked(timeout * 1000L) != 1) return false;
   uint32_t peer = 0;
   uint16_t port = 0;
   PlatformSocket s = PlatformSocketAccept(m_Socket, peer, port);
@@ -208,9 +209,9 @@ bool CTernTcpEndpoint::PeerName(CTernNetAddress& address) {
   return true;
 }
 
-int CTernTcpEndpoint::WaitLocked(int timeout) {
-  if (timeout < 1) return 1;
-  int rc = PlatformSocketWaitReadable(m_Socket, timeout);
+int CTernTcpEndpoint::WaitLocked(long milliseconds) {
+  if (milliseconds < 1) return 1;
+  int rc = PlatformSocketWaitReadableMs(m_Socket, milliseconds);
   if (rc < 0) {
     Report(TernEventType::Error, 134, DescribeLocked(), PlatformSocketError());
     return -1;
@@ -229,7 +230,7 @@ long CTernTcpEndpoint::ReceiveBlockLocked(size_t max) {
 
 bool CTernTcpEndpoint::FillLocked(size_t want, int timeout) {
   for (size_t have = m_Buffer.Length(); have < want; have = m_Buffer.Length()) {
-    int ready = WaitLocked(timeout);
+    int ready = WaitLocked(timeout * 1000L);
     if (ready < 0) return false;
     if (ready == 0) break;
     long got = ReceiveBlockLocked(want - have);
@@ -294,6 +295,19 @@ bool CTernTcpEndpoint::TakeLineLocked(std::string& line, std::string_view termin
 long CTernTcpEndpoint::ReceiveLine(CTernString& text, std::string_view terminator, int timeout,
                                    size_t maxLength, bool append) {
   CTernLockGuard guard(m_Lock);
+  return ReceiveLineLocked(text, terminator, timeout * 1000L, std::nullopt, maxLength, append);
+}
+
+long CTernTcpEndpoint::ReceiveLineWithin(CTernString& text, std::string_view terminator,
+                                         long milliseconds, size_t maxLength) {
+  CTernLockGuard guard(m_Lock);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  return ReceiveLineLocked(text, terminator, milliseconds, deadline, maxLength, true);
+}
+
+long CTernTcpEndpoint::ReceiveLineLocked(CTernString& text, std::string_view terminator,
+                                         long waitMs, std::optional<Deadline> deadline,
+                                         size_t maxLength, bool append) {
   m_TimedOut = false;
   m_Overlong = false;
   if (m_State.load() != TernTcpState::Connected) {
@@ -307,7 +321,17 @@ long CTernTcpEndpoint::ReceiveLine(CTernString& text, std::string_view terminato
   std::string line = append ? text.Str() : std::string();
   long result = 0;
   while (!TakeLineLocked(line, terminator, maxLength)) {
-    int ready = WaitLocked(timeout);
+    if (deadline) {
+      // What is left of the whole call; never 0, which would mean a blocking read.
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      waitMs = left.count();
+      if (waitMs < 1) {
+        m_TimedOut = true;
+        break;
+      }
+    }
+    int ready = WaitLocked(waitMs);
     if (ready == 0) break;
     long got = ready < 0 ? -1 : ReceiveBlockLocked(kTernReadBlock);
     if (got < 0) result = -1;
@@ -366,7 +390,7 @@ bool CTernTcpEndpoint::WaitReadable(int timeout) {
     return false;
   }
   if (timeout < 1 || m_Buffer.Length() > 0) return true;
-  return WaitLocked(timeout) == 1;
+  return WaitLocked(timeout * 1000L) == 1;
 }
 
 bool CTernTcpEndpoint::Close() {

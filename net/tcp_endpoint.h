@@ -14,8 +14,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "base/buffer.h"
@@ -85,6 +87,12 @@ class CTernTcpEndpoint {
   // REQUIRES: connected (119).
   long ReceiveLine(CTernString& text, std::string_view terminator, int timeout,
                    size_t maxLength = kTernLineLimit, bool append = false);
+  // ReceiveLine with append, for a caller that must keep control however the peer
+  // sends: milliseconds bound the whole call, not each wait, so that a peer sending
+  // a byte now and then cannot keep it inside. When the time is up before a
+  // terminator, returns the length of the text so far with the timed-out flag set.
+  long ReceiveLineWithin(CTernString& text, std::string_view terminator, long milliseconds,
+                         size_t maxLength = kTernLineLimit);
 
   // Sends the whole block; the length sent or -1. REQUIRES: connected (119), a
   // buffer and a length of 0 or more (138).
@@ -126,8 +134,10 @@ class CTernTcpEndpoint {
   PlatformSocket NewSocketLocked();
   // Closes a socket not (or no longer) owned by the endpoint; throws 128.
   void ReleaseLocked(PlatformSocket s, size_t index);
+  using Deadline = std::chrono::steady_clock::time_point;
+
   // 1 readable, 0 timed out (flag set), -1 failed (134 reported). No wait below 1.
-  int WaitLocked(int timeout);
+  int WaitLocked(long milliseconds);
   // Receives once into the buffer; the byte count, 0 at the peer's close (flag set)
   // or -1.
   long ReceiveBlockLocked(size_t max);
@@ -137,6 +147,10 @@ class CTernTcpEndpoint {
   // Moves buffered bytes into line up to a terminator or maxLength; true when the
   // line is finished either way.
   bool TakeLineLocked(std::string& line, std::string_view terminator, size_t maxLength);
+  // ReceiveLine: each wait lasts waitMs (no wait below 1); with a deadline, the
+  // whole call ends there.
+  long ReceiveLineLocked(CTernString& text, std::string_view terminator, long waitMs,
+                         std::optional<Deadline> deadline, size_t maxLength, bool append);
   bool CloseLocked();
   void ResetLocked();
   std::string DescribeLocked(size_t index = 0) { return m_Address.Describe(index); }

@@ -2,17 +2,50 @@
 // into a queue, and workers that each handle one connection at a time. The SMTP,
 // POP3 and HTTP servers are subclasses that override the connection handler (and,
 // for SMTP, the background routine). See net/server.h for the pools.
+//
+// Idle and slow clients cannot take a server offline (TernLoadLimits):
+//   - the pool grows: when a connection waits and every worker is busy, workers are
+//     added up to the ceiling; idle surplus workers leave again after a while;
+//   - one client address holds at most perClient connections at once (queued or
+//     served); the next one is turned away on the listener thread with the
+//     protocol's own short refusal (ClientLimitRefusal) and an activity record;
+//   - while more than three quarters of the ceiling is busy the server is stressed
+//     (Stressed()): the protocols then give a client at most the stressed wait for
+//     its next command or data line (ReadClientLine, StressedWait()); HTTP its
+//     keep-alive wait kTernStressedKeepAlive. Under the designed load nothing
+//     changes.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/lock.h"
 #include "net/network_address.h"
 #include "net/server.h"
 #include "net/tcp_endpoint.h"
+
+// How far the pool may grow and how patient the server is under load.
+struct TernLoadLimits {
+  int ceiling = 200;      // most workers (never fewer than the wanted count)
+  int perClient = 20;     // most connections at once from one client address; 0: no limit
+  int stressedWait = 10;  // seconds for a client's next command or data while stressed
+  int surplusIdle = 10;   // seconds after the pool last grew before idle surplus workers leave
+};
+
+// The keep-alive wait of an HTTP connection while its server is stressed, seconds.
+constexpr int kTernStressedKeepAlive = 2;
+
+// How a protocol turns away a client that holds too many connections already.
+struct TernRefusal {
+  int realm = 0;     // activity realm of the record written for it; 0: no record
+  std::string text;  // sent before the connection is closed; short (one send)
+};
 
 class CTernTcpServer : public CTernServer {
  public:
@@ -34,21 +67,83 @@ class CTernTcpServer : public CTernServer {
   CTernNetAddress ListenAddress() const;
   uint16_t Port() const;
 
+  // The limits in force; they may change while the server runs (a connection
+  // already held stays). A ceiling or stressed wait below 1 and a negative client
+  // limit or idle time leave that limit as it was.
+  void SetLoadLimits(const TernLoadLimits& limits);
+  TernLoadLimits LoadLimits() const;
+
+  // True while more than three quarters of the ceiling is busy with connections.
+  bool Stressed() const;
+  // The stressed wait in seconds (what ReadClientLine takes while stressed).
+  int StressedWait() const { return m_StressedWait.load(); }
+  // wait, or stressed while the server is stressed.
+  int CurrentWait(int wait, int stressed) const { return Stressed() ? stressed : wait; }
+  // Connections being handled, and those waiting for a worker.
+  int BusyCount() const { return m_Busy.load(); }
+  size_t QueuedCount();
+
+  // Reads one line ending in CR LF from a client of this server into text
+  // (replacing it), a second at most at a time, so that a stop is noticed. Returns
+  // the line's length with the CR LF, or maxLength bytes with the connection's
+  // overlong flag set when the line is longer (the rest comes with the next calls).
+  // Returns 0 (text holds what came) when the client stays silent for `wait`
+  // seconds (0: no limit), when the line has taken `stressed` seconds while the
+  // server is stressed, when the client goes away, or when a stop is requested.
+  // The time-outs of the designed load thus count silence, and a client that
+  // trickles a byte now and then is still bounded under stress.
+  long ReadClientLine(CTernTcpEndpoint& connection, CTernString& text, int wait, int stressed,
+                      size_t maxLength);
+
  protected:
   // Run by a worker for each accepted connection; the framework closes the
   // connection afterwards. The default answers each line ending in "\r\n" with the
   // thread number, ": " and the line, until the peer closes or a stop is requested.
   virtual void HandleConnection(CTernTcpEndpoint& connection, int number);
 
+  // The refusal of a client address that already holds perClient connections,
+  // asked on the listener thread for each one refused. The framework sends the
+  // text, writes the record (action Access Violation, the client's address, Info
+  // "Too many connections from your address.") and closes the connection. SMTP
+  // answers "421 Too many connections from your address\r\n", POP3 "-ERR too many
+  // connections from your address\r\n", HTTP a 503 response. The default sends
+  // nothing and records nothing.
+  virtual TernRefusal ClientLimitRefusal() const;
+
  private:
+  // A connection in the queue or being handled, with its client's address.
+  struct Held {
+    std::unique_ptr<CTernTcpEndpoint> connection;
+    uint32_t client = 0;
+  };
+  class Served;
+
   void ReceiverLoop() override;
   bool ServeNext(int number) override;
+  bool HasQueued() override;
   void DropQueued() override;
   void CloseReceiver() override;
+
+  // Queues an accepted connection, growing the pool when no worker is free for it,
+  // or turns it away when its client holds too many connections.
+  void Admit(std::unique_ptr<CTernTcpEndpoint> connection);
+  void Refuse(CTernTcpEndpoint& connection, uint32_t client);
+  // Counts a connection of client in; false when that would pass the client limit.
+  // REQUIRES: m_QueueLock held.
+  bool TakeClientSlotLocked(uint32_t client);
+  // Closes a held connection and counts it out. REQUIRES: m_QueueLock not held.
+  void Release(Held& held, bool served);
 
   CTernNetAddress m_ListenAddress;  // guarded by m_Lock
   CTernTcpEndpoint m_Listening;     // used by Start, the listener thread and Stop
 
-  CTernLock m_QueueLock;  // guards m_Pending
-  std::deque<std::unique_ptr<CTernTcpEndpoint>> m_Pending;
+  std::atomic<int> m_Ceiling{TernLoadLimits{}.ceiling};
+  std::atomic<int> m_PerClient{TernLoadLimits{}.perClient};
+  std::atomic<int> m_StressedWait{TernLoadLimits{}.stressedWait};
+
+  // Lock order: m_Lock before m_QueueLock.
+  CTernLock m_QueueLock;  // guards m_Pending and m_Clients, and every change of m_Busy
+  std::deque<Held> m_Pending;
+  std::unordered_map<uint32_t, int> m_Clients;  // connections held per client address
+  std::atomic<int> m_Busy{0};                   // connections being handled
 };

@@ -182,6 +182,11 @@ bool CTernUdpServer::ServeNext(int number) {
   return true;
 }
 
+bool CTernUdpServer::HasQueued() {
+  CTernLockGuard guard(m_QueueLock);
+  return !m_Queue.empty();
+}
+
 void CTernUdpServer::DropQueued() {
   CTernLockGuard guard(m_QueueLock);
   m_Queue.clear();

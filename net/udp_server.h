@@ -82,6 +82,7 @@ class CTernUdpServer : public CTernServer {
   bool ReceiveOne(uint64_t exchange, std::vector<char>& buffer);
   std::shared_ptr<CTernUdpEndpoint> FindExchange(uint64_t exchange) const;
   bool ServeNext(int number) override;
+  bool HasQueued() override;
   void DropQueued() override;
   void CloseReceiver() override;
 

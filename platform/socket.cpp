@@ -103,8 +103,12 @@ int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port) 
 }
 
 int PlatformSocketWaitReadable(PlatformSocket s, int seconds) {
+  return PlatformSocketWaitReadableMs(s, seconds * 1000L);
+}
+
+int PlatformSocketWaitReadableMs(PlatformSocket s, long milliseconds) {
   using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd p{s, POLLIN, 0};

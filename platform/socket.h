@@ -42,6 +42,8 @@ int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port);
 // 1 when the socket can be read (data, a pending connection, the peer's close or
 // an error) within the time-out, 0 when it expires, -1 on failure.
 int PlatformSocketWaitReadable(PlatformSocket s, int seconds);
+// The same with the time-out in milliseconds (0 or less: look once, do not wait).
+int PlatformSocketWaitReadableMs(PlatformSocket s, long milliseconds);
 
 // Bytes received (0 at the peer's close) or -1.
 long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size);

@@ -109,8 +109,9 @@ class SMTP::Session {
   Step RefuseMessage(std::string_view reply, int info, bool internal);
 
   // One line ending in CR LF (or kSmtpLineBuffer bytes of a longer one) into
-  // text: its length, or 0 when the client stays silent for timeout seconds, goes
-  // away, or the server stops first.
+  // text: its length, or 0 when the client stays silent for timeout seconds, takes
+  // longer than the stressed wait while the server is stressed, goes away, or the
+  // server stops first.
   long ReadLine(CTernString& text, int timeout);
   bool Reply(std::string_view text);
   Step ReplyStep(std::string_view text) { return Reply(text) ? Step::Go : Step::Abort; }
@@ -149,18 +150,8 @@ void SMTP::Session::Violation(int info, const std::string& line) {
 }
 
 long SMTP::Session::ReadLine(CTernString& text, int timeout) {
-  text.Clear();
-  int silent = 0;
-  for (;;) {
-    size_t before = text.Length();
-    // One-second waits, so that a stop of the server ends an idle conversation.
-    long n = m_Connection.ReceiveLine(text, "\r\n", 1, kSmtpLineBuffer, true);
-    if (n < 0) return 0;
-    if (m_Connection.Overlong() || text.Str().ends_with("\r\n")) return n;
-    if (m_Connection.Closed() || !m_Connection.TimedOut()) return 0;
-    silent = text.Length() > before ? 0 : silent + 1;
-    if (silent >= timeout || m_Server.StopRequested()) return 0;
-  }
+  return m_Server.ReadClientLine(m_Connection, text, timeout, m_Server.StressedWait(),
+                                 kSmtpLineBuffer);
 }
 
 bool SMTP::Session::Reply(std::string_view text) {
@@ -540,6 +531,10 @@ int SMTP::DeliverySetting() const {
 void SMTP::SetTimeouts(int commandSeconds, int dataSeconds) {
   m_CommandTimeout = commandSeconds;
   m_DataTimeout = dataSeconds;
+}
+
+TernRefusal SMTP::ClientLimitRefusal() const {
+  return TernRefusal{kRealmSmtp, "421 Too many connections from your address\r\n"};
 }
 
 void SMTP::HandleConnection(CTernTcpEndpoint& connection, int number) {

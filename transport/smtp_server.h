@@ -85,6 +85,8 @@ class SMTP : public CTernTcpServer {
 
  protected:
   void HandleConnection(CTernTcpEndpoint& connection, int number) override;
+  // "421 Too many connections from your address\r\n", recorded in the SMTP realm.
+  TernRefusal ClientLimitRefusal() const override;
   // The delivery thread: waits for the delivery event until a stop is asked for or
   // the thread is surplus. Accepted messages wait in the fast queue meanwhile.
   void Background(int number) override;

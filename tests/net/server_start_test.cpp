@@ -71,6 +71,33 @@ TEST(ServerCounts, SmtpReadsBothCountsAndThePopNoBackground) {
   EXPECT_EQ(pop.background, 0);
 }
 
+TEST(ServerLoadLimits, SettingsWithTheirDefaultsAndBounds) {
+  struct Case {
+    std::map<std::string, std::string> values;
+    int workers;
+    TernLoadLimits expected;
+  } cases[] = {
+      {{}, 5, {200, 20, 10, 10}},
+      {{{"POPMaxIncoming", "50"}, {"MaxClientConnections", "0"}, {"StressTimeout", "3"},
+        {"SurplusWorkerIdle", "0"}},
+       5, {50, 0, 3, 0}},
+      // Out of range or not numbers: the defaults; a ceiling below the workers: them.
+      {{{"POPMaxIncoming", "0"}, {"MaxClientConnections", "-1"}, {"StressTimeout", "0"},
+        {"SurplusWorkerIdle", "x"}},
+       5, {200, 20, 10, 10}},
+      {{{"POPMaxIncoming", "3"}}, 8, {8, 20, 10, 10}},
+      {{{"SMTPMaxIncoming", "7"}}, 5, {200, 20, 10, 10}},  // another server's ceiling
+  };
+  for (const auto& c : cases) {
+    TernLoadLimits got = TernReadLoadLimits(kTernPopProfile, Settings(c.values), c.workers);
+    std::string label = c.values.empty() ? "(none)" : c.values.begin()->first + "=" + c.values.begin()->second;
+    EXPECT_EQ(got.ceiling, c.expected.ceiling) << label;
+    EXPECT_EQ(got.perClient, c.expected.perClient) << label;
+    EXPECT_EQ(got.stressedWait, c.expected.stressedWait) << label;
+    EXPECT_EQ(got.surplusIdle, c.expected.surplusIdle) << label;
+  }
+}
+
 TEST_F(ServerStartTest, PortsComeFromTheProductKeyWithTheirDefaults) {
   UseProductValues("SMTPPort=2525\r\nPOPPort=x\r\nHTTPPort=65536\r\n");
   EXPECT_EQ(TernReadServerPort(kTernSmtpProfile, "Ostrel"), 2525);
@@ -114,6 +141,12 @@ TEST_F(ServerStartTest, ReconfiguringAppliesTheNewCountsWithTheSameBounds) {
   EXPECT_EQ(applied.background, 5);
   EXPECT_EQ(smtp.RunningCount(kTernWorkerThread), 5);
   EXPECT_EQ(smtp.RunningCount(kTernBackgroundThread), 5);
+  EXPECT_EQ(smtp.LoadLimits().perClient, 20);
+  // The load limits follow the settings as well.
+  ASSERT_TRUE(TernReconfigureProtocolServer(
+      smtp, kTernSmtpProfile, Settings({{"SMTPMaxIncoming", "9"}, {"MaxClientConnections", "4"}})));
+  EXPECT_EQ(smtp.LoadLimits().ceiling, 9);
+  EXPECT_EQ(smtp.LoadLimits().perClient, 4);
 }
 
 TEST_F(ServerStartTest, HttpOnATakenPortFallsBackToItsDefault) {
