@@ -217,8 +217,8 @@ long CTernTcpServer::ReadClientLine(CTernTcpEndpoint& connection, CTernString& t
   text.Clear();
   const auto start = Clock::now();
   auto heard = start;
+  size_t before = 0;
   for (;;) {
-    size_t before = text.Length();
     long slice = kReadSliceMs;
     if (Stressed()) {
       auto left = std::chrono::seconds(stressed) - (Clock::now() - start);
@@ -227,10 +227,14 @@ long CTernTcpServer::ReadClientLine(CTernTcpEndpoint& connection, CTernString& t
     }
     long n = connection.ReceiveLineWithin(text, "\r\n", slice, maxLength);
     if (n < 0) return 0;
-    if (connection.Overlong() || text.Str().ends_with("\r\n")) return n;
+    size_t length = static_cast<size_t>(n);
+    if (connection.Overlong() ||
+        (length >= 2 && text.CharAt(length - 2) == '\r' && text.CharAt(length - 1) == '\n'))
+      return n;
     if (!connection.TimedOut() || StopRequested()) return 0;  // gone, or stopping
     auto now = Clock::now();
-    if (text.Length() > before) heard = now;
+    if (length > before) heard = now;
+    before = length;
     if (wait > 0 && now - heard >= std::chrono::seconds(wait)) return 0;
     if (Stressed() && now - start >= std::chrono::seconds(stressed)) return 0;
   }
