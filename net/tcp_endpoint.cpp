@@ -393,6 +393,11 @@ bool CTernTcpEndpoint::WaitReadable(int timeout) {
   return WaitLocked(timeout * 1000L) == 1;
 }
 
+bool CTernTcpEndpoint::PeerClosed() {
+  CTernLockGuard guard(m_Lock);
+  return m_State.load() == TernTcpState::Connected && PlatformSocketPeerClosed(m_Socket);
+}
+
 bool CTernTcpEndpoint::Close() {
   CTernLockGuard guard(m_Lock);
   return CloseLocked();

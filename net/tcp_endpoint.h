@@ -115,6 +115,10 @@ class CTernTcpEndpoint {
   // REQUIRES: listening or connected (113, a warning, and false otherwise).
   bool Close();
 
+  // True when the peer has closed its side or reset the connection, seen at once
+  // without reading (bytes it sent before may still be unread).
+  bool PeerClosed();
+
   // Set when a receive found that the peer had closed the connection.
   bool Closed() const { return m_Closed.load(); }
   // Set when the last wait for data expired; cleared by every receive and accept.

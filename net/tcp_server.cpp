@@ -29,6 +29,9 @@ constexpr char kInfoTooManyConnections[] = "Too many connections from your addre
 
 using Clock = std::chrono::steady_clock;
 
+// How long a connection over its client's limit waits for one of them to end.
+constexpr std::chrono::seconds kClientWait(1);
+
 // The client's IPv4 address of an accepted connection (0 when it has none).
 uint32_t ClientOf(const CTernTcpEndpoint& connection) {
   std::vector<uint32_t> addresses;
@@ -115,10 +118,13 @@ void CTernTcpServer::ReceiverLoop() {
   long pause = 0;
   while (!StopRequested()) {
     auto connection = std::make_unique<CTernTcpEndpoint>();
-    if (m_Listening.Accept(*connection, 1)) {
+    bool accepted = m_Listening.Accept(*connection, 1);
+    if (accepted) {
       pause = 0;
       Admit(std::move(connection));
-    } else if (!m_Listening.TimedOut()) {
+    }
+    RefuseOverdue();
+    if (!accepted && !m_Listening.TimedOut()) {
       pause = std::min(pause > 0 ? pause * 2 : kFirstAcceptPauseMs, kLongestAcceptPauseMs);
       PlatformSleepMs(pause);
     }
@@ -128,6 +134,9 @@ void CTernTcpServer::ReceiverLoop() {
 
 void CTernTcpServer::Admit(std::unique_ptr<CTernTcpEndpoint> connection) {
   uint32_t client = ClientOf(*connection);
+  Held held{std::move(connection), client};
+  bool queued = false;
+  std::vector<Held> refused;
   {
     // Under the server lock, so that no worker leaves between the count of free
     // workers and the growth that it decides.
@@ -135,49 +144,96 @@ void CTernTcpServer::Admit(std::unique_ptr<CTernTcpEndpoint> connection) {
     int unserved = 0;
     {
       CTernLockGuard queue(m_QueueLock);
-      if (TakeClientSlotLocked(client)) {
-        m_Pending.push_back(Held{std::move(connection), client});
+      ClientCount& count = m_Clients[client];
+      int most = m_PerClient.load();
+      if (most > 0 && count.held >= most && count.waiting >= most)
+        TakeClosedWaitingLocked(client, refused);
+      if (most == 0 || count.held < most) {
+        ++count.held;
+        m_Pending.push_back(std::move(held));
         unserved = static_cast<int>(m_Pending.size()) + m_Busy.load();
+        queued = true;
+      } else if (count.waiting < most) {
+        ++count.waiting;
+        m_Waiting.push_back(Waiting{std::move(held), Clock::now() + kClientWait});
+      } else {
+        refused.push_back(std::move(held));
       }
     }
-    if (unserved > 0) GrowWorkersLocked(unserved, m_Ceiling.load());
+    if (queued) GrowWorkersLocked(unserved, m_Ceiling.load());
   }
-  if (connection) {
-    Refuse(*connection, client);
-    return;  // closed as it goes
-  }
-  SignalWork();
+  if (queued) SignalWork();
+  for (Held& gone : refused) Refuse(gone);
 }
 
-bool CTernTcpServer::TakeClientSlotLocked(uint32_t client) {
-  int& held = m_Clients[client];
-  int most = m_PerClient.load();
-  if (most > 0 && held >= most) {
-    if (held == 0) m_Clients.erase(client);
-    return false;
+void CTernTcpServer::TakeClosedWaitingLocked(uint32_t client, std::vector<Held>& gone) {
+  for (auto it = m_Waiting.begin(); it != m_Waiting.end();) {
+    if (it->held.client == client && it->held.connection->PeerClosed()) {
+      ForgetLocked(client, true);
+      gone.push_back(std::move(it->held));
+      it = m_Waiting.erase(it);
+    } else {
+      ++it;
+    }
   }
-  ++held;
-  return true;
 }
 
-void CTernTcpServer::Refuse(CTernTcpEndpoint& connection, uint32_t client) {
+void CTernTcpServer::Refuse(Held& held) {
   TernRefusal refusal = ClientLimitRefusal();
-  if (!refusal.text.empty()) connection.Send(refusal.text);
-  if (refusal.realm == 0) return;
-  CTernActivityRecord record;
-  record.AddStandard(refusal.realm, kActionAccessViolation, 0, "", FormatDotted(client));
-  record.Add(kActInfo, kInfoTooManyConnections);
-  CTernActivityLog::Write(record);
+  if (!refusal.text.empty()) held.connection->Send(refusal.text);
+  if (refusal.realm != 0) {
+    CTernActivityRecord record;
+    record.AddStandard(refusal.realm, kActionAccessViolation, 0, "", FormatDotted(held.client));
+    record.Add(kActInfo, kInfoTooManyConnections);
+    CTernActivityLog::Write(record);
+  }
+  held.connection.reset();
+}
+
+void CTernTcpServer::RefuseOverdue() {
+  std::vector<Held> overdue;
+  {
+    CTernLockGuard guard(m_QueueLock);
+    auto now = Clock::now();
+    while (!m_Waiting.empty() && m_Waiting.front().deadline <= now) {
+      ForgetLocked(m_Waiting.front().held.client, true);
+      overdue.push_back(std::move(m_Waiting.front().held));
+      m_Waiting.pop_front();
+    }
+  }
+  for (Held& held : overdue) Refuse(held);
 }
 
 TernRefusal CTernTcpServer::ClientLimitRefusal() const { return TernRefusal{}; }
 
+void CTernTcpServer::ForgetLocked(uint32_t client, bool waiting) {
+  auto it = m_Clients.find(client);
+  if (it == m_Clients.end()) return;
+  --(waiting ? it->second.waiting : it->second.held);
+  if (it->second.held <= 0 && it->second.waiting <= 0) m_Clients.erase(it);
+}
+
 void CTernTcpServer::Release(Held& held, bool served) {
   held.connection.reset();
-  CTernLockGuard guard(m_QueueLock);
-  auto it = m_Clients.find(held.client);
-  if (it != m_Clients.end() && --it->second <= 0) m_Clients.erase(it);
-  if (served) --m_Busy;
+  bool promoted = false;
+  {
+    CTernLockGuard guard(m_QueueLock);
+    if (served) --m_Busy;
+    ForgetLocked(held.client, false);
+    // The first connection of this client that waits takes the place; the worker
+    // that released it is free and takes it from the queue.
+    auto it = std::find_if(m_Waiting.begin(), m_Waiting.end(),
+                           [&](const Waiting& w) { return w.held.client == held.client; });
+    if (it != m_Waiting.end()) {
+      ClientCount& count = m_Clients[held.client];
+      --count.waiting;
+      ++count.held;
+      m_Pending.push_back(std::move(it->held));
+      m_Waiting.erase(it);
+      promoted = true;
+    }
+  }
+  if (promoted) SignalWork();
 }
 
 bool CTernTcpServer::ServeNext(int number) {
@@ -207,9 +263,12 @@ void CTernTcpServer::DropQueued() {
   std::deque<Held> dropped;
   {
     CTernLockGuard guard(m_QueueLock);
+    m_Waiting.clear();  // nobody serves them now
     dropped.swap(m_Pending);
   }
   for (Held& held : dropped) Release(held, false);
+  CTernLockGuard guard(m_QueueLock);
+  m_Clients.clear();
 }
 
 long CTernTcpServer::ReadClientLine(CTernTcpEndpoint& connection, CTernString& text, int wait,

@@ -7,8 +7,12 @@
 //   - the pool grows: when a connection waits and every worker is busy, workers are
 //     added up to the ceiling; idle surplus workers leave again after a while;
 //   - one client address holds at most perClient connections at once (queued or
-//     served); the next one is turned away on the listener thread with the
-//     protocol's own short refusal (ClientLimitRefusal) and an activity record;
+//     served). Up to perClient more wait a second for one of them to end, so that
+//     a client that closes connections faster than the server reads them to their
+//     end is not refused for those (waiting ones it has closed already give their
+//     place up to newer ones). Any other is turned away on the listener thread
+//     with the protocol's own short refusal (ClientLimitRefusal) and an activity
+//     record;
 //   - while more than three quarters of the ceiling is busy the server is stressed
 //     (Stressed()): the protocols then give a client at most the stressed wait for
 //     its next command or data line (ReadClientLine, StressedWait()); HTTP its
@@ -17,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -24,6 +29,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "base/lock.h"
 #include "net/network_address.h"
@@ -111,10 +117,21 @@ class CTernTcpServer : public CTernServer {
   virtual TernRefusal ClientLimitRefusal() const;
 
  private:
-  // A connection in the queue or being handled, with its client's address.
+  // A connection in the queue, being handled or waiting for its client's turn,
+  // with the client's address.
   struct Held {
     std::unique_ptr<CTernTcpEndpoint> connection;
     uint32_t client = 0;
+  };
+  // A connection over its client's limit, refused at its deadline.
+  struct Waiting {
+    Held held;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  // A client address's connections queued or handled, and those waiting.
+  struct ClientCount {
+    int held = 0;
+    int waiting = 0;
   };
   class Served;
 
@@ -124,15 +141,21 @@ class CTernTcpServer : public CTernServer {
   void DropQueued() override;
   void CloseReceiver() override;
 
-  // Queues an accepted connection, growing the pool when no worker is free for it,
-  // or turns it away when its client holds too many connections.
+  // Queues an accepted connection, growing the pool when no worker is free for it;
+  // when its client holds too many connections it waits, or is turned away.
   void Admit(std::unique_ptr<CTernTcpEndpoint> connection);
-  void Refuse(CTernTcpEndpoint& connection, uint32_t client);
-  // Counts a connection of client in; false when that would pass the client limit.
+  // Sends the refusal, records it and closes the connection.
+  void Refuse(Held& held);
+  // Refuses the waiting connections whose deadline has passed.
+  void RefuseOverdue();
+  // Moves client's waiting connections that the client has closed into gone.
   // REQUIRES: m_QueueLock held.
-  bool TakeClientSlotLocked(uint32_t client);
-  // Closes a held connection and counts it out. REQUIRES: m_QueueLock not held.
+  void TakeClosedWaitingLocked(uint32_t client, std::vector<Held>& gone);
+  // Closes a held connection and counts it out; a connection of the same client
+  // that waits takes its place in the queue. REQUIRES: m_QueueLock not held.
   void Release(Held& held, bool served);
+  // Counts a connection out of its client. REQUIRES: m_QueueLock held.
+  void ForgetLocked(uint32_t client, bool waiting);
 
   CTernNetAddress m_ListenAddress;  // guarded by m_Lock
   CTernTcpEndpoint m_Listening;     // used by Start, the listener thread and Stop
@@ -142,8 +165,10 @@ class CTernTcpServer : public CTernServer {
   std::atomic<int> m_StressedWait{TernLoadLimits{}.stressedWait};
 
   // Lock order: m_Lock before m_QueueLock.
-  CTernLock m_QueueLock;  // guards m_Pending and m_Clients, and every change of m_Busy
+  // guards m_Pending, m_Waiting and m_Clients, and every change of m_Busy
+  CTernLock m_QueueLock;
   std::deque<Held> m_Pending;
-  std::unordered_map<uint32_t, int> m_Clients;  // connections held per client address
-  std::atomic<int> m_Busy{0};                   // connections being handled
+  std::deque<Waiting> m_Waiting;
+  std::unordered_map<uint32_t, ClientCount> m_Clients;
+  std::atomic<int> m_Busy{0};  // connections being handled
 };

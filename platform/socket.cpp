@@ -119,6 +119,11 @@ int PlatformSocketWaitReadableMs(PlatformSocket s, long milliseconds) {
   }
 }
 
+bool PlatformSocketPeerClosed(PlatformSocket s) {
+  pollfd p{s, POLLRDHUP, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size) {
   for (;;) {
     ssize_t n = recv(s, buffer, size, 0);

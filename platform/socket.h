@@ -44,6 +44,9 @@ int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port);
 int PlatformSocketWaitReadable(PlatformSocket s, int seconds);
 // The same with the time-out in milliseconds (0 or less: look once, do not wait).
 int PlatformSocketWaitReadableMs(PlatformSocket s, long milliseconds);
+// True when the peer has closed its sending side or reset the connection, as far
+// as can be seen at once without reading.
+bool PlatformSocketPeerClosed(PlatformSocket s);
 
 // Bytes received (0 at the peer's close) or -1.
 long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size);

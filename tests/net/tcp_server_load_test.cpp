@@ -109,30 +109,36 @@ TEST(TcpServerLoad, OneClientAddressHoldsAtMostItsLimit) {
   EventCapture events;
   GuardedServer server({200, 2, 10, 10});
   ASSERT_TRUE(server.Start(1, 0, CTernNetAddress(Loopback(1), 0)));
-  auto first = std::make_unique<Client>(1, server.Port());
-  auto second = std::make_unique<Client>(1, server.Port());
-  for (Client* c : {first.get(), second.get()}) {
-    c->Send("x\r\n");
-    EXPECT_EQ(c->Line(), "ok x\r\n");
+  auto connect = [&] { return std::make_unique<Client>(1, server.Port()); };
+  std::vector<std::unique_ptr<Client>> a;
+  for (int i = 0; i < 5; ++i) a.push_back(connect());
+  for (int i = 0; i < 2; ++i) {
+    a[i]->Send("x\r\n");
+    EXPECT_EQ(a[i]->Line(), "ok x\r\n") << i;
   }
-  Client third(1, server.Port());
-  EXPECT_EQ(third.Line(), "NO\r\n");
-  EXPECT_TRUE(third.Closed());
+  // Two more wait for a place; the fifth is turned away at once.
+  EXPECT_EQ(a[4]->Line(1), "NO\r\n");
+  EXPECT_TRUE(a[4]->Closed());
+  // A waiting one that its client has closed gives its place to a newer one.
+  a[3].reset();
+  auto late = connect();
+  // Places that come free go to those that wait, in order: the first when a
+  // connection ends, the newer one when a handler ends by an exception.
+  a[0].reset();
+  a[2]->Send("w\r\n");
+  EXPECT_EQ(a[2]->Line(), "ok w\r\n");
+  a[1]->Send("boom\r\n");
+  EXPECT_TRUE(a[1]->Closed());
+  late->Send("l\r\n");
+  EXPECT_EQ(late->Line(), "ok l\r\n");
+  // One that finds no place within its wait is turned away.
+  auto last = connect();
+  EXPECT_EQ(last->Line(), "NO\r\n");
+  EXPECT_TRUE(last->Closed());
   // Another address has limits of its own.
   Client other(2, server.Port());
   other.Send("y\r\n");
   EXPECT_EQ(other.Line(), "ok y\r\n");
-  // A connection that ends, normally or by an exception in its handler, gives its
-  // place back.
-  first.reset();
-  second->Send("boom\r\n");
-  EXPECT_TRUE(second->Closed());
-  EXPECT_TRUE(WaitFor([&] { return server.BusyCount() == 1; }));
-  for (int i = 0; i < 2; ++i) {
-    Client next(1, server.Port());
-    next.Send("z\r\n");
-    EXPECT_EQ(next.Line(), "ok z\r\n") << i;
-  }
   EXPECT_EQ(events.Count(147), 1);
 }
 
