@@ -48,49 +48,73 @@ def can_connect(port):
         return False
 
 
-class SmtpSystemTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="ostrel-smtp-")
-        d = cls.dir.name
-        cls.env = dict(os.environ)
-        cls.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
-                       OSTREL_RUNDIR=os.path.join(d, "run"),
-                       OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
-                       OSTREL_NOSYSLOG="1")
-        cls.env.pop("OSTREL_SERVICE", None)
-        cls.port = free_port()
+class Installation:
+    """A fresh installation in a private directory (its own registry file, run
+    directory and event-log file, free loopback ports) with the ostrel program
+    running on it in the foreground. extra is appended to the System definition of
+    the shared configuration, whose local domain becomes example.org."""
+
+    def __init__(self, prefix, extra=b""):
+        self.dir = tempfile.TemporaryDirectory(prefix=prefix)
+        d = self.dir.name
+        self.env = dict(os.environ)
+        self.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
+                        OSTREL_RUNDIR=os.path.join(d, "run"),
+                        OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
+                        OSTREL_NOSYSLOG="1")
+        self.env.pop("OSTREL_SERVICE", None)
+        self.port = free_port()
         inst = os.path.join(d, "inst")
-        out = subprocess.run([BINARY, "-setup", inst, str(cls.port), str(free_port()),
-                              str(free_port())], env=cls.env, capture_output=True, text=True,
+        out = subprocess.run([BINARY, "-setup", inst, str(self.port), str(free_port()),
+                              str(free_port())], env=self.env, capture_output=True, text=True,
                              timeout=60, stdin=subprocess.DEVNULL)
         assert out.returncode == 0, out.stdout
-        # A smaller size limit than the default, so that the refusal is quick to test.
         shared = os.path.join(inst, "shared-config")
         with open(shared, "rb") as f:
             lines = f.read().split(b"\r\n")
         # The local domain is example.org, whatever the machine is called.
-        lines = [re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + b",MaxMessageSize=%d" % MAX_SIZE
+        lines = [re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + extra
                  if l.startswith(b"DS,") else l for l in lines]
         with open(shared, "wb") as f:
             f.write(b"\r\n".join(lines))
-        cls.maildir = os.path.join(inst, "mail")
-        cls.logdir = os.path.join(inst, "log")
-        cls.proc = subprocess.Popen([BINARY, "-debug", "x"], env=cls.env, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if not wait_for(lambda: can_connect(cls.port)):
-            cls.proc.kill()
+        self.maildir = os.path.join(inst, "mail")
+        self.logdir = os.path.join(inst, "log")
+        # The console output goes to a file: a pipe nobody reads would stall it.
+        self.console = open(os.path.join(d, "console.txt"), "wb")
+        self.proc = subprocess.Popen([BINARY, "-debug", "x"], env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=self.console, stderr=subprocess.STDOUT)
+        if not wait_for(lambda: can_connect(self.port)):
+            self.proc.kill()
             raise RuntimeError("the SMTP server did not come up")
+
+    def queued(self):
+        """The identifiers in the fast queue, in order."""
+        with open(os.path.join(self.maildir, "fastq"), "rb") as f:
+            return [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGINT)
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.console.close()
+        self.dir.cleanup()
+
+
+class SmtpSystemTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # A smaller size limit than the default, so that the refusal is quick to test.
+        cls.installation = Installation("ostrel-smtp-", b",MaxMessageSize=%d" % MAX_SIZE)
+        cls.port = cls.installation.port
+        cls.maildir = cls.installation.maildir
+        cls.logdir = cls.installation.logdir
 
     @classmethod
     def tearDownClass(cls):
-        cls.proc.send_signal(signal.SIGINT)
-        try:
-            cls.proc.communicate(timeout=60)
-        except subprocess.TimeoutExpired:
-            cls.proc.kill()
-            cls.proc.communicate()
-        cls.dir.cleanup()
+        cls.installation.stop()
 
     # Helpers ---------------------------------------------------------------------
 
@@ -113,8 +137,7 @@ class SmtpSystemTest(unittest.TestCase):
             return words[0]
 
     def queued(self):
-        with open(os.path.join(self.maildir, "fastq"), "rb") as f:
-            return [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
+        return self.installation.queued()
 
     def body(self, ident):
         with open(os.path.join(self.maildir, ident + ".mes"), "rb") as f:
