@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/registry.h"
+#include "platform/socket.h"
 
 const TernServerProfile kTernSmtpProfile{"SMTPIncoming", "SMTPOutgoing", "SMTPPort", 25, false,
                                          "SMTPMaxIncoming"};
@@ -79,6 +80,9 @@ bool TernStartProtocolServer(CTernTcpServer& server, const TernServerProfile& pr
   TernServerCounts counts = TernReadServerCounts(profile, reader);
   if (applied) *applied = counts;
   server.SetLoadLimits(TernReadLoadLimits(profile, reader, counts.workers));
+  // Hundreds of connections, held and waiting, need more descriptors than a
+  // process is often given by default.
+  PlatformRaiseDescriptorLimit();
   uint16_t port = TernReadServerPort(profile, product);
   if (server.Start(counts.workers, counts.background, CTernNetAddress(host, port))) return true;
   // Retry only when listening failed: then no thread of the first try runs.

@@ -64,8 +64,8 @@ TernLoadLimits TernReadLoadLimits(const TernServerProfile& profile, const TernSe
 // not a number, 0 or outside 1..65535.
 uint16_t TernReadServerPort(const TernServerProfile& profile, const std::string& product);
 
-// Reads the counts, the load limits and the port and starts the server on host
-// (empty: all interfaces). With retryOnDefaultPort, a failure on another port is followed by
+// Reads the counts, the load limits and the port, raises the process's descriptor
+// limit, and starts the server on host (empty: all interfaces). With retryOnDefaultPort, a failure on another port is followed by
 // one more try on the default port. applied, when given, receives the counts.
 bool TernStartProtocolServer(CTernTcpServer& server, const TernServerProfile& profile,
                              const std::string& product, const TernSettingReader& reader,

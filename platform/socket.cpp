@@ -5,9 +5,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -29,6 +31,20 @@ void Split(const sockaddr_in& a, uint32_t& address, uint16_t& port) {
 }  // namespace
 
 int PlatformSocketError() { return errno; }
+
+long PlatformRaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
+  rlim_t wanted = limit.rlim_max == RLIM_INFINITY
+                      ? static_cast<rlim_t>(kPlatformDescriptorLimit)
+                      : std::min(limit.rlim_max, static_cast<rlim_t>(kPlatformDescriptorLimit));
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    limit.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? kPlatformDescriptorLimit
+                                         : static_cast<long>(limit.rlim_cur);
+}
 
 PlatformSocket PlatformSocketOpen(bool stream) {
   return socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);

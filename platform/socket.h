@@ -20,6 +20,11 @@ int PlatformSocketError();
 // conversation rather than a fault.
 bool PlatformSocketPeerGone(int error);
 
+// Raises the process's soft limit on open descriptors (sockets among them) to its
+// hard limit, at most kPlatformDescriptorLimit; returns the soft limit in force.
+constexpr long kPlatformDescriptorLimit = 65536;
+long PlatformRaiseDescriptorLimit();
+
 // A stream (TCP) or datagram (UDP) socket; kPlatformInvalidSocket on failure.
 // Stream sockets made for listening get address reuse so that a restarted server
 // is not kept off its port by connections of its previous life in TIME_WAIT
