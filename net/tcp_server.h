@@ -108,9 +108,10 @@ class CTernTcpServer : public CTernServer {
   virtual void HandleConnection(CTernTcpEndpoint& connection, int number);
 
   // The refusal of a client address that already holds perClient connections,
-  // asked on the listener thread for each one refused. The framework sends the
-  // text, writes the record (action Access Violation, the client's address, Info
-  // "Too many connections from your address.") and closes the connection. SMTP
+  // asked on the listener thread for each connection turned away, so it must not
+  // wait for anything. The framework sends the text, writes the record (action
+  // Access Violation, the client's address, Info "Too many connections from your
+  // address.") and closes the connection. SMTP
   // answers "421 Too many connections from your address\r\n", POP3 "-ERR too many
   // connections from your address\r\n", HTTP a 503 response. The default sends
   // nothing and records nothing.
