@@ -354,6 +354,15 @@ long CTernTcpEndpoint::Send(const void* buffer, long length) {
   return PlatformSocketSend(m_Socket, buffer, static_cast<size_t>(length));
 }
 
+long CTernTcpEndpoint::SendWithin(std::string_view text, long milliseconds) {
+  CTernLockGuard guard(m_Lock);
+  if (m_State.load() != TernTcpState::Connected) {
+    Report(TernEventType::Error, 119, DescribeLocked());
+    return -1;
+  }
+  return PlatformSocketSendWithin(m_Socket, text.data(), text.size(), milliseconds);
+}
+
 long CTernTcpEndpoint::Send(std::string_view text) {
   return Send(text.data() ? text.data() : "", static_cast<long>(text.size()));
 }

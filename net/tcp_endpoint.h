@@ -99,6 +99,10 @@ class CTernTcpEndpoint {
   long Send(const void* buffer, long length);
   long Send(std::string_view text);
   long Send(const CTernString& text);
+  // Sends what the peer takes of text within milliseconds (one attempt without
+  // waiting when 0 or less), so that a peer that reads nothing cannot hold the
+  // caller: the number of bytes sent, or -1. REQUIRES: connected (119).
+  long SendWithin(std::string_view text, long milliseconds);
 
   // Moves other's connection (socket, state, address, buffered data and flags)
   // here and leaves other disconnected. A listening endpoint closes its own socket

@@ -180,7 +180,8 @@ void CTernTcpServer::TakeClosedWaitingLocked(uint32_t client, std::vector<Held>&
 
 void CTernTcpServer::Refuse(Held& held) {
   TernRefusal refusal = ClientLimitRefusal();
-  if (!refusal.text.empty()) held.connection->Send(refusal.text);
+  // One attempt, no wait: the listener must not be held by a client.
+  if (!refusal.text.empty()) held.connection->SendWithin(refusal.text, 0);
   if (refusal.realm != 0) {
     CTernActivityRecord record;
     record.AddStandard(refusal.realm, kActionAccessViolation, 0, "", FormatDotted(held.client));
@@ -303,6 +304,24 @@ void CTernTcpServer::CloseReceiver() {
   if (m_Listening.State() != TernTcpState::Disconnected) m_Listening.Close();
 }
 
+bool CTernTcpServer::SendToClient(CTernTcpEndpoint& connection, std::string_view text, int wait) {
+  auto heard = Clock::now();
+  while (!text.empty()) {
+    long n = connection.SendWithin(text, kReadSliceMs);
+    if (n < 0) return false;
+    auto now = Clock::now();
+    if (n > 0) {
+      text.remove_prefix(static_cast<size_t>(n));
+      heard = now;
+      continue;
+    }
+    if (StopRequested()) return false;
+    if (wait > 0 && now - heard >= std::chrono::seconds(wait)) return false;
+    if (Stressed() && now - heard >= std::chrono::seconds(StressedWait())) return false;
+  }
+  return true;
+}
+
 void CTernTcpServer::HandleConnection(CTernTcpEndpoint& connection, int number) {
   const std::string prefix = std::to_string(number) + ": ";
   CTernString line;
@@ -310,6 +329,6 @@ void CTernTcpServer::HandleConnection(CTernTcpEndpoint& connection, int number) 
   while (ReadClientLine(connection, line, 0, StressedWait(), kTernLineLimit) > 0) {
     std::string text = line.Str();
     if (!text.ends_with("\r\n")) text += "\r\n";  // a piece of an overlong line
-    if (connection.Send(prefix + text) < 0) return;
+    if (!SendToClient(connection, prefix + text, 0)) return;
   }
 }

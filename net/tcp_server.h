@@ -100,6 +100,12 @@ class CTernTcpServer : public CTernServer {
   // trickles a byte now and then is still bounded under stress.
   long ReadClientLine(CTernTcpEndpoint& connection, CTernString& text, int wait, int stressed,
                       size_t maxLength);
+  // Sends text to a client of this server, a second at most at a time, so that a
+  // stop is noticed. True when all of it went; false when the client took nothing
+  // for `wait` seconds (0: no limit), or for the stressed wait while the server is
+  // stressed, when the connection failed, or when a stop is requested. A client
+  // that reads nothing thus cannot hold a worker for ever.
+  bool SendToClient(CTernTcpEndpoint& connection, std::string_view text, int wait);
 
  protected:
   // Run by a worker for each accepted connection; the framework closes the

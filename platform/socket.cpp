@@ -161,6 +161,28 @@ long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length) {
   return static_cast<long>(sent);
 }
 
+long PlatformSocketSendWithin(PlatformSocket s, const void* buffer, size_t length,
+                              long milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const char* at = static_cast<const char*>(buffer);
+  size_t sent = 0;
+  while (sent < length) {
+    ssize_t n = send(s, at + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{s, POLLOUT, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return -1;
+  }
+  return static_cast<long>(sent);
+}
+
 long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint32_t& address,
                                uint16_t& port) {
   for (;;) {

@@ -58,6 +58,10 @@ long PlatformSocketReceive(PlatformSocket s, void* buffer, size_t size);
 // Sends the whole block (a stream socket may need several calls for that); the
 // length or -1.
 long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length);
+// Sends what the socket takes of the block within milliseconds (one attempt
+// without waiting when 0 or less): the number of bytes sent, or -1.
+long PlatformSocketSendWithin(PlatformSocket s, const void* buffer, size_t length,
+                              long milliseconds);
 
 // One datagram into buffer, without waiting. Returns its full length, which is
 // larger than size when the datagram did not fit (only size bytes were stored), or

@@ -155,7 +155,8 @@ long SMTP::Session::ReadLine(CTernString& text, int timeout) {
 }
 
 bool SMTP::Session::Reply(std::string_view text) {
-  return m_Connection.Send(text) == static_cast<long>(text.size());
+  // A client that takes no reply for as long as it may stay silent is gone.
+  return m_Server.SendToClient(m_Connection, text, m_Server.m_CommandTimeout.load());
 }
 
 void SMTP::Session::RemoveMessage() {

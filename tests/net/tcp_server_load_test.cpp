@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -54,8 +56,8 @@ class Client {
   PlatformSocket m_Socket;
 };
 
-// Answers "ok " and each line, throws on "boom", and turns surplus clients away
-// with "NO".
+// Answers "ok " and each line, throws on "boom", answers "flood" with more than
+// the socket buffers hold, and turns surplus clients away with "NO".
 class GuardedServer : public CTernTcpServer {
  public:
   explicit GuardedServer(const TernLoadLimits& limits) : CTernTcpServer("TEST") {
@@ -63,12 +65,18 @@ class GuardedServer : public CTernTcpServer {
   }
   ~GuardedServer() override { Stop(); }
 
+  std::atomic<int> flooded{-1};  // 1 when a flood went out whole, 0 when it did not
+
  protected:
   void HandleConnection(CTernTcpEndpoint& connection, int) override {
     CTernString line;
     while (ReadClientLine(connection, line, 0, StressedWait(), kTernLineLimit) > 0) {
       if (line.Str() == "boom\r\n") throw std::runtime_error("boom");
-      connection.Send("ok " + line.Str());
+      if (line.Str() == "flood\r\n") {
+        flooded = SendToClient(connection, std::string(64 << 20, 'x'), 0) ? 1 : 0;
+        return;
+      }
+      SendToClient(connection, "ok " + line.Str(), 0);
     }
   }
   TernRefusal ClientLimitRefusal() const override { return TernRefusal{0, "NO\r\n"}; }
@@ -178,4 +186,28 @@ TEST(TcpServerLoad, UnderStressALineGetsTheStressedWaitAndNoMore) {
   PlatformSleepMs(1500);
   talkers[0]->Send("late\r\n");
   EXPECT_EQ(talkers[0]->Line(), "ok late\r\n");
+}
+
+TEST(TcpServerLoad, AClientThatReadsNothingCannotHoldAWorker) {
+  // A ceiling of one: its only connection makes the server stressed, and a client
+  // that takes nothing is let go after the stressed wait.
+  {
+    GuardedServer server({1, 0, 1, 10});
+    ASSERT_TRUE(server.Start(1, 0, CTernNetAddress(Loopback(1), 0)));
+    Client reader(1, server.Port());
+    reader.Send("flood\r\n");
+    EXPECT_TRUE(WaitFor([&] { return server.flooded != -1; }));
+    EXPECT_EQ(server.flooded, 0);
+  }
+  // Under the designed load the send waits, yet a stop still ends it at once.
+  GuardedServer server({200, 0, 1, 10});
+  ASSERT_TRUE(server.Start(1, 0, CTernNetAddress(Loopback(1), 0)));
+  Client reader(1, server.Port());
+  reader.Send("flood\r\n");
+  PlatformSleepMs(1500);
+  EXPECT_EQ(server.flooded, -1);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(server.Stop());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_EQ(server.flooded, 0);
 }
