@@ -10,6 +10,7 @@ every acknowledged message is in the fast queue exactly once with its exact byte
   python3 bench/smtp_accept.py [--binary build/service/ostrel] [--messages 1000]
 """
 import argparse
+import contextlib
 import os
 import signal
 import socket
@@ -28,8 +29,9 @@ def free_port():
 class Session:
     """One SMTP connection speaking the commands one at a time."""
 
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=120)
+    def __init__(self, port, source=None, timeout=120):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         self.file = self.sock.makefile("rb")
         self.expect(b"220")
         self.cmd(b"HELO bench.example.net\r\n", b"250")
@@ -94,12 +96,12 @@ def run(port, sessions, total):
     return results, errors, wall
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", default=os.environ.get("OSTREL_BINARY", "build/service/ostrel"))
-    parser.add_argument("--messages", type=int, default=1000)
-    args = parser.parse_args()
-
+@contextlib.contextmanager
+def running_server(binary, settings=b""):
+    """A fresh installation in a temporary directory (free loopback ports) with the
+    built program running on it in the foreground; settings (b",Name=value" ...)
+    are added to its System definition. Yields the SMTP port and the installation
+    directory."""
     with tempfile.TemporaryDirectory(prefix="ostrel-bench-") as d:
         env = dict(os.environ, OSTREL_REGISTRY=os.path.join(d, "registry"),
                    OSTREL_RUNDIR=os.path.join(d, "run"),
@@ -107,15 +109,15 @@ def main():
         env.pop("OSTREL_SERVICE", None)
         port = free_port()
         inst = os.path.join(d, "inst")
-        subprocess.run([args.binary, "-setup", inst, str(port), str(free_port()), str(free_port())],
+        subprocess.run([binary, "-setup", inst, str(port), str(free_port()), str(free_port())],
                        env=env, check=True, capture_output=True, stdin=subprocess.DEVNULL)
-        # As many SMTP workers as sessions, so that 20 sessions are served at once.
         shared = os.path.join(inst, "shared-config")
-        with open(shared, "rb") as f:
-            text = f.read().replace(b"\r\nDS,", b"\r\nDS,SMTPIncoming=20,", 1)
-        with open(shared, "wb") as f:
-            f.write(text)
-        proc = subprocess.Popen([args.binary, "-debug", "x"], env=env, stdin=subprocess.DEVNULL,
+        if settings:
+            with open(shared, "rb") as f:
+                text = f.read().replace(b"\r\nDS,", b"\r\nDS," + settings.lstrip(b",") + b",", 1)
+            with open(shared, "wb") as f:
+                f.write(text)
+        proc = subprocess.Popen([binary, "-debug", "x"], env=env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL)
         try:
             deadline = time.monotonic() + 30
@@ -127,32 +129,43 @@ def main():
                     if time.monotonic() > deadline:
                         raise
                     time.sleep(0.1)
-            maildir = os.path.join(inst, "mail")
-            print("SMTP accept, %d messages of 5 KiB per run, loopback, 20 workers, durable "
-                  "acceptance (fsync of body, envelope, directory and queue file)" % args.messages)
-            for sessions in (5, 20):
-                results, errors, wall = run(port, sessions, args.messages)
-                with open(os.path.join(maildir, "fastq"), "rb") as f:
-                    queued = [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
-                counts = {}
-                for ident in queued:
-                    counts[ident] = counts.get(ident, 0) + 1
-                exact = 0
-                for ident, data in results:
-                    with open(os.path.join(maildir, ident + ".mes"), "rb") as f:
-                        if f.read().endswith(data) and counts.get(ident) == 1:
-                            exact += 1
-                print("  %2d sessions: %4d acknowledged, %d errors, %4d in the queue once with exact "
-                      "bytes; %.2f s, %.0f messages/s" % (sessions, len(results), len(errors), exact,
-                                                          wall, len(results) / wall if wall else 0))
-                for e in errors[:5]:
-                    print("    error:", e)
+            yield port, inst
         finally:
             proc.send_signal(signal.SIGINT)
             try:
                 proc.wait(60)
             except subprocess.TimeoutExpired:
                 proc.kill()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", default=os.environ.get("OSTREL_BINARY", "build/service/ostrel"))
+    parser.add_argument("--messages", type=int, default=1000)
+    args = parser.parse_args()
+
+    # As many SMTP workers as sessions, so that 20 sessions are served at once.
+    with running_server(args.binary, b",SMTPIncoming=20") as (port, inst):
+        maildir = os.path.join(inst, "mail")
+        print("SMTP accept, %d messages of 5 KiB per run, loopback, 20 workers, durable "
+              "acceptance (fsync of body, envelope, directory and queue file)" % args.messages)
+        for sessions in (5, 20):
+            results, errors, wall = run(port, sessions, args.messages)
+            with open(os.path.join(maildir, "fastq"), "rb") as f:
+                queued = [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
+            counts = {}
+            for ident in queued:
+                counts[ident] = counts.get(ident, 0) + 1
+            exact = 0
+            for ident, data in results:
+                with open(os.path.join(maildir, ident + ".mes"), "rb") as f:
+                    if f.read().endswith(data) and counts.get(ident) == 1:
+                        exact += 1
+            print("  %2d sessions: %4d acknowledged, %d errors, %4d in the queue once with exact "
+                  "bytes; %.2f s, %.0f messages/s" % (sessions, len(results), len(errors), exact,
+                                                      wall, len(results) / wall if wall else 0))
+            for e in errors[:5]:
+                print("    error:", e)
 
 
 if __name__ == "__main__":
