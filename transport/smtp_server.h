@@ -7,7 +7,7 @@
 // MAIL, RCPT, DATA, RSET, NOOP, VRFY, QUIT; EXPN and TURN refused), writes its own
 // Received header at the top of every message, refuses more than 30 hops, and
 // records every connection, violation, refusal and acceptance in the activity log.
-// Besides the AllowSMTP setting and the content filter it guards three things:
+// Besides the AllowSMTP setting and the content filter it guards four things:
 //   - nothing acknowledged is lost: the body and the envelope are on disk (synced,
 //     with their directory) and the identifier is in the fast queue file before the
 //     "250 ... Message accepted for delivery" reply;
@@ -15,7 +15,11 @@
 //     the client is listed in RelayClients (transport/smtp_relay.h; loopback when
 //     absent);
 //   - bounded messages: data beyond MaxMessageSize bytes (default 50 MB) is read to
-//     its end but not stored, and the message is refused with 552.
+//     its end but not stored, and the message is refused with 552;
+//   - idle and slow clients (the framework's load limits, net/tcp_server.h): a
+//     client address over its connection limit is answered "421 Too many
+//     connections from your address" and closed, and under stress a command or a
+//     data line must come whole within the stressed wait.
 #pragma once
 
 #include <atomic>
