@@ -22,7 +22,7 @@ const TernServerMessages kTcpMessages{141, 143, 146, 147, 148, 149};
 constexpr long kFirstAcceptPauseMs = 50;
 constexpr long kLongestAcceptPauseMs = 1000;
 
-// ReadClientLine gets control back at least this often.
+// ReadClientLine and SendToClient get control back at least this often.
 constexpr long kReadSliceMs = 1000;
 
 constexpr char kInfoTooManyConnections[] = "Too many connections from your address.";
@@ -108,11 +108,6 @@ TernLoadLimits CTernTcpServer::LoadLimits() const {
 }
 
 bool CTernTcpServer::Stressed() const { return m_Busy.load() * 4 > m_Ceiling.load() * 3; }
-
-size_t CTernTcpServer::QueuedCount() {
-  CTernLockGuard guard(m_QueueLock);
-  return m_Pending.size();
-}
 
 void CTernTcpServer::ReceiverLoop() {
   long pause = 0;

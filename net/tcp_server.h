@@ -83,11 +83,9 @@ class CTernTcpServer : public CTernServer {
   bool Stressed() const;
   // The stressed wait in seconds (what ReadClientLine takes while stressed).
   int StressedWait() const { return m_StressedWait.load(); }
-  // wait, or stressed while the server is stressed.
+  // The current wait of a protocol: wait, or stressed while the server is stressed
+  // (HTTP: its keep-alive wait, or kTernStressedKeepAlive).
   int CurrentWait(int wait, int stressed) const { return Stressed() ? stressed : wait; }
-  // Connections being handled, and those waiting for a worker.
-  int BusyCount() const { return m_Busy.load(); }
-  size_t QueuedCount();
 
   // Reads one line ending in CR LF from a client of this server into text
   // (replacing it), a second at most at a time, so that a stop is noticed. Returns
@@ -119,8 +117,9 @@ class CTernTcpServer : public CTernServer {
   // Access Violation, the client's address, Info "Too many connections from your
   // address.") and closes the connection. SMTP
   // answers "421 Too many connections from your address\r\n", POP3 "-ERR too many
-  // connections from your address\r\n", HTTP a 503 response. The default sends
-  // nothing and records nothing.
+  // connections from your address\r\n", HTTP a 503 response. The text goes out in
+  // one attempt without waiting, and nothing the client sent is read first. The
+  // default sends nothing and records nothing.
   virtual TernRefusal ClientLimitRefusal() const;
 
  private:
