@@ -75,11 +75,8 @@ int main(int argc, char** argv) {
   int clients = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
   int lines = argc > 2 ? std::max(1, atoi(argv[2])) : 2000;
   uint32_t loopback = Loopback();
-  // Each connection holds its worker until it closes: one worker per client. All
-  // come from 127.0.0.1, so the per-client limit is off.
+  // Each connection holds its worker until it closes: one worker per client.
   CTernTcpServer server("ECHO");
-  server.SetLoadLimits({std::max(clients, TernLoadLimits{}.ceiling), 0, TernLoadLimits{}.stressedWait,
-                        TernLoadLimits{}.surplusIdle});
   if (!server.Start(clients, 0, CTernNetAddress(loopback, 0))) {
     std::fprintf(stderr, "the server did not start\n");
     return 1;

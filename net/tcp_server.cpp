@@ -107,7 +107,10 @@ TernLoadLimits CTernTcpServer::LoadLimits() const {
   return TernLoadLimits{m_Ceiling.load(), m_PerClient.load(), m_StressedWait.load(), SurplusIdle()};
 }
 
-bool CTernTcpServer::Stressed() const { return m_Busy.load() * 4 > m_Ceiling.load() * 3; }
+bool CTernTcpServer::Stressed() const {
+  int ceiling = m_Ceiling.load();
+  return ceiling > 0 && m_Busy.load() * 4 > ceiling * 3;
+}
 
 void CTernTcpServer::ReceiverLoop() {
   long pause = 0;

@@ -36,7 +36,8 @@
 #include "net/server.h"
 #include "net/tcp_endpoint.h"
 
-// How far the pool may grow and how patient the server is under load.
+// How far the pool may grow and how patient the server is under load. The member
+// defaults are those of the System settings (net/server_start.h).
 struct TernLoadLimits {
   int ceiling = 200;      // most workers (never fewer than the wanted count)
   int perClient = 20;     // most connections at once from one client address; 0: no limit
@@ -75,11 +76,15 @@ class CTernTcpServer : public CTernServer {
 
   // The limits in force; they may change while the server runs (a connection
   // already held stays). A ceiling or stressed wait below 1 and a negative client
-  // limit or idle time leave that limit as it was.
+  // limit or idle time leave that limit as it was. A new server has none: it keeps
+  // its wanted workers, takes any number of connections from a client and is never
+  // stressed (ceiling and client limit 0) until it is given some; the protocol
+  // servers are, from their settings, when they start (TernStartProtocolServer).
   void SetLoadLimits(const TernLoadLimits& limits);
   TernLoadLimits LoadLimits() const;
 
-  // True while more than three quarters of the ceiling is busy with connections.
+  // True while more than three quarters of the ceiling is busy with connections
+  // (never without a ceiling).
   bool Stressed() const;
   // The stressed wait in seconds (what ReadClientLine takes while stressed).
   int StressedWait() const { return m_StressedWait.load(); }
@@ -166,8 +171,8 @@ class CTernTcpServer : public CTernServer {
   CTernNetAddress m_ListenAddress;  // guarded by m_Lock
   CTernTcpEndpoint m_Listening;     // used by Start, the listener thread and Stop
 
-  std::atomic<int> m_Ceiling{TernLoadLimits{}.ceiling};
-  std::atomic<int> m_PerClient{TernLoadLimits{}.perClient};
+  std::atomic<int> m_Ceiling{0};
+  std::atomic<int> m_PerClient{0};
   std::atomic<int> m_StressedWait{TernLoadLimits{}.stressedWait};
 
   // Lock order: m_Lock before m_QueueLock.
