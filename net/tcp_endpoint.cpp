@@ -270,6 +270,24 @@ long CTernTcpEndpoint::Receive(CTernString& text, long count, int timeout) {
   return static_cast<long>(taken.size());
 }
 
+long CTernTcpEndpoint::ReceiveSome(std::string& text, size_t count, int timeout) {
+  CTernLockGuard guard(m_Lock);
+  m_TimedOut = false;
+  if (m_State.load() != TernTcpState::Connected) {
+    Report(TernEventType::Error, 119, DescribeLocked());
+    return -1;
+  }
+  if (m_Buffer.Length() == 0 && count > 0) {
+    int ready = WaitLocked(timeout * 1000L);
+    if (ready <= 0) return ready;
+    if (ReceiveBlockLocked(count) < 0) return -1;
+  }
+  std::string taken;
+  m_Buffer.Take(taken, count);
+  text += taken;
+  return static_cast<long>(taken.size());
+}
+
 bool CTernTcpEndpoint::TakeLineLocked(std::string& line, std::string_view terminator,
                                       size_t maxLength) {
   if (maxLength == 0) return m_Buffer.TakeLine(line, terminator, true) != 0;

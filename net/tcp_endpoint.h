@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/buffer.h"
@@ -75,6 +76,14 @@ class CTernTcpEndpoint {
   // The same into text (replacing it). A count of 0 or less reads until the peer
   // closes or the wait expires and delivers everything. Returns text's length or -1.
   long Receive(CTernString& text, long count, int timeout);
+
+  // Appends at most count bytes to text: those already buffered, or else what one
+  // receive brings after waiting at most timeout seconds for data. It never waits
+  // twice, so a peer that sends a byte at a time cannot hold the caller longer than
+  // the time-out. Returns the number appended: 0 when the wait expired (timed-out
+  // flag) or the peer closed (closed flag), -1 on a socket error. REQUIRES:
+  // connected (119).
+  long ReceiveSome(std::string& text, size_t count, int timeout);
 
   // Takes one line, up to and including the first terminator (never empty, 137),
   // receiving as the buffer runs dry. Returns the line's length with the
