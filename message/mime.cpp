@@ -124,6 +124,7 @@ TernContentDescription TernDescribeContent(std::string_view contentHeaders) {
   std::string value;
   if (headers.Find("Content-Type", value)) {
     d.type = TypeOf(value);
+    d.typeGiven = true;
     TernContentParameter(value, "charset", d.charset);
     std::string boundary;
     if (TernContentParameter(value, "boundary", boundary) && !boundary.empty())
@@ -132,8 +133,9 @@ TernContentDescription TernDescribeContent(std::string_view contentHeaders) {
   }
   if (headers.Find("Content-Disposition", value)) {
     d.disposition = FirstWord(value);
-    if (!TernContentParameter(value, "filename", d.filename))
-      TernContentParameter(value, "name", d.filename);
+    TernContentParameter(value, "name", d.fieldName);
+    d.hasFileParameter = TernContentParameter(value, "filename", d.filename);
+    if (!d.hasFileParameter) d.filename = d.fieldName;
   }
   if (headers.Find("Content-Transfer-Encoding", value)) d.encoding = FirstWord(value);
   return d;

@@ -23,11 +23,14 @@ inline constexpr size_t kTernMimeMaxParts = 10000;
 
 struct TernContentDescription {
   std::string type = "text/plain";  // type/subtype as written
+  bool typeGiven = false;           // a Content-Type header gave the type
   std::string charset = "us-ascii";
   std::string delimiter;            // "--" + boundary, or empty
   std::string name;                 // Content-Type's "name"
   std::string disposition;          // first word of Content-Disposition
   std::string filename;             // its "filename" (or "name") parameter
+  std::string fieldName;            // its "name" parameter alone (a form field's name)
+  bool hasFileParameter = false;    // it has a "filename" parameter (a form's file part)
   std::string encoding = "7bit";    // first word of Content-Transfer-Encoding
 
   // Type "multipart/..." (any case) with a boundary.
