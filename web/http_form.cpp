@@ -1,0 +1,97 @@
+// URL decoding, HTML escaping and the form variables.
+#include "web/http_form.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string Decode(std::string_view text, bool plusIsSpace) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    int high = c == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+    int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += c == '+' && plusIsSpace ? ' ' : c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string HttpUrlDecode(std::string_view text) { return Decode(text, true); }
+
+std::string HttpPercentDecode(std::string_view text) { return Decode(text, false); }
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
+void HttpFormVariables::Set(const std::string& name, std::string_view value) {
+  auto [at, added] = m_Values.try_emplace(name, value);
+  if (!added) {
+    at->second += kHttpValueSeparator;
+    at->second += value;
+  }
+}
+
+void HttpFormVariables::Replace(const std::string& name, std::string_view value) {
+  m_Values[name] = std::string(value);
+}
+
+bool HttpFormVariables::SetFromRequest(const std::string& name, std::string_view value) {
+  if (m_FromRequest >= kHttpMaxVariables) return false;
+  ++m_FromRequest;
+  Set(name, value);
+  return true;
+}
+
+bool HttpFormVariables::Find(const std::string& name, std::string& value) const {
+  auto at = m_Values.find(name);
+  if (at == m_Values.end()) return false;
+  value = at->second;
+  return true;
+}
+
+bool HttpFormVariables::Remove(const std::string& name) { return m_Values.erase(name) > 0; }
+
+void HttpFormVariables::Clear() {
+  m_Values.clear();
+  m_FromRequest = 0;
+}
+
+bool HttpParseForm(std::string_view text, HttpFormVariables& variables) {
+  while (!text.empty()) {
+    size_t amp = text.find('&');
+    std::string_view piece = text.substr(0, amp);
+    text.remove_prefix(amp == std::string_view::npos ? text.size() : amp + 1);
+    if (piece.empty()) continue;
+    size_t equals = piece.find('=');
+    std::string_view name = piece.substr(0, equals);
+    std::string_view value = equals == std::string_view::npos ? "" : piece.substr(equals + 1);
+    if (!variables.SetFromRequest(HttpUrlDecode(name), HttpUrlDecode(value))) return false;
+  }
+  return true;
+}

@@ -1,0 +1,138 @@
+// HttpServer: start, the connection routine and the dispatch of a request.
+#include "web/http_server.h"
+
+#include "base/directory.h"
+#include "base/exception.h"
+#include "base/file_ops.h"
+#include "config/effective_settings.h"
+#include "web/http_channel.h"
+#include "web/http_files.h"
+
+namespace {
+
+// A spool file's name: "h", digits, "aa", digits, ".tmp".
+bool IsSpoolName(std::string_view name) {
+  auto digits = [&name]() {
+    size_t n = 0;
+    while (n < name.size() && name[n] >= '0' && name[n] <= '9') ++n;
+    name.remove_prefix(n);
+    return n > 0;
+  };
+  if (!name.starts_with("h")) return false;
+  name.remove_prefix(1);
+  if (!digits() || !name.starts_with("aa")) return false;
+  name.remove_prefix(2);
+  return digits() && name == ".tmp";
+}
+
+// A System setting read as a number; fallback when it is missing.
+long SystemNumber(const char* name, long fallback) {
+  std::string value;
+  if (GetEffectiveValue("", "", name, value) != 0) return fallback;
+  return SettingNumber(value);
+}
+
+}  // namespace
+
+HttpServer::HttpServer(std::string_view name, const std::string& mailDirectory)
+    : CTernTcpServer(name), m_ServerName(name), m_MailDirectory(mailDirectory) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Start(const std::string& product, const TernSettingReader& reader) {
+  RemoveStaleSpoolFiles();
+  return TernStartProtocolServer(*this, kTernHttpProfile, product, reader);
+}
+
+bool HttpServer::Reconfigure(const TernSettingReader& reader) {
+  return TernReconfigureProtocolServer(*this, kTernHttpProfile, reader);
+}
+
+void HttpServer::RemoveStaleSpoolFiles() {
+  CTernDirectory listing;
+  if (m_MailDirectory.empty() || !FileExists(m_MailDirectory, false) || !listing.Read(m_MailDirectory))
+    return;
+  for (const std::string& name : listing.Entries())
+    if (IsSpoolName(name)) FileRemove(PathJoin(m_MailDirectory, name), false);
+}
+
+void HttpServer::AddPageRoute(std::string_view name, HttpHandler handler) {
+  m_Routes.AddPage(name, std::move(handler));
+}
+
+void HttpServer::AddDirectoryRoute(std::string_view prefix, const std::string& directory) {
+  m_Routes.AddDirectory(prefix, directory);
+}
+
+HttpLimits HttpServer::Limits() const {
+  HttpLimits limits;
+  limits.silence = m_Silence.load();
+  limits.headBudget = m_HeadBudget.load();
+  limits.bodySilence = m_BodySilence.load();
+  long maxBody = SystemNumber(kAttrHttpMaxBodySize, kHttpDefaultMaxBodySize);
+  // Bodies live in files of at most 2 GB.
+  limits.maxBody = maxBody >= 1 && maxBody < (1L << 31) - (1L << 20) ? maxBody : kHttpDefaultMaxBodySize;
+  limits.keepAlives = SystemNumber(kAttrHttpUseKeepAlives, 0) >= 1;
+  return limits;
+}
+
+void HttpServer::SetTimeouts(int silence, int headBudget, int bodySilence) {
+  m_Silence = silence;
+  m_HeadBudget = headBudget;
+  m_BodySilence = bodySilence;
+}
+
+void HttpServer::HandleConnection(CTernTcpEndpoint& connection, int number) {
+  ProcessJob(connection, number);
+}
+
+void HttpServer::ProcessJob(CTernTcpEndpoint& connection, int number) {
+  HttpEndpointChannel channel(connection, *this);
+  Serve(channel, number);
+}
+
+void HttpServer::Serve(HttpChannel& channel, int number) {
+  HttpRequest request(*this, channel, number);
+  for (bool kept = false; !StopRequested(); kept = true) {
+    request.Reset();
+    HttpHeadResult head = request.ReadHead(kept);
+    if (head == HttpHeadResult::Idle) return;
+    if (head == HttpHeadResult::Bad) {
+      request.SendBadRequest();
+      return;
+    }
+    HttpBodyResult body = request.ReadBody();
+    if (body == HttpBodyResult::Failed) return;
+    if (body == HttpBodyResult::Refused || !request.DecodeVariables()) {
+      request.SendBadRequest();
+      return;
+    }
+    try {
+      Dispatch(request);
+    } catch (const CTernException&) {
+      // Reported where it was thrown; the half-made reply is not sent.
+      request.Abandon();
+      return;
+    }
+    request.Finish();
+    if (!request.KeepAlive()) return;
+  }
+}
+
+void HttpServer::Dispatch(HttpRequest& request) {
+  std::string path = request.Path();
+  UrlRoute route;
+  if (!m_Routes.Match(path, route)) {
+    request.SendNotFound(path);
+    return;
+  }
+  if (route.kind == kUrlRouteDirectory) {
+    std::string file;
+    if (HttpResolveFile(route.directory, std::string_view(path).substr(route.prefix.size()), file))
+      request.SendFile(file);
+    else
+      request.SendNotFound(path);
+    return;
+  }
+  if (route.handler) route.handler(request);
+}
