@@ -19,10 +19,12 @@
 #include "log/eventlog.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_server.h"
+#include "web/http_server.h"
 #include "platform/eventsink.h"
 
 const char kOstrelServiceName[] = "Ostrel";
 const char kOstrelLoggingSetting[] = "OstrelLogging";
+const char kOstrelHttpName[] = "OstrelHTTP";
 
 std::string OstrelDefaultDir() { return OSTREL_DEFAULT_DIR; }
 
@@ -155,8 +157,14 @@ int COstrelHost::StartUp() {
                                   m_Paths.mailDir);
   // 13. The content filter checks against these lists and dictionaries.
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
-  // Later steps build, in this order: the HTTP server and the web interface; then
-  // the HTTP server starts (its failure ends the start-up), then POP3.
+  // 14. The HTTP server: request bodies are spooled in MailDir; the installation's
+  //     images and documents are served under /images and /docs.
+  m_Http = std::make_unique<HttpServer>(kOstrelHttpName, m_Paths.mailDir);
+  m_Http->AddDirectoryRoute("/images", m_Paths.imagesDir);
+  m_Http->AddDirectoryRoute("/docs", m_Paths.docsDir);
+  // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
+  //     start-up. POP3 starts after it.
+  if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
   // 17. SMTP starts on SMTPPort with its workers and delivery threads; its result
   //     is not looked at.
   m_Smtp->Start(kOstrelServiceName, ReadSystemText);
@@ -175,7 +183,9 @@ void COstrelHost::Stop() {
   // servers, fast queue, slow queue, DNS resolver, lists, dictionaries,
   // configuration, automatic-lock tracker.
   if (m_Smtp) m_Smtp->Stop();
+  if (m_Http) m_Http->Stop();
   m_Smtp.reset();
+  m_Http.reset();
   m_FastQueue.reset();
   m_SlowQueue.reset();
   // The DNS resolver goes once no server runs; a look-up still in progress ends

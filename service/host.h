@@ -11,12 +11,14 @@
 #include "config/lists.h"
 #include "message/queue.h"
 #include "transport/smtp_server.h"
+#include "web/http_server.h"
 
 class Configuration;
 
 // The service's name, and the registry keys read at start.
 extern const char kOstrelServiceName[];        // "Ostrel"
 extern const char kOstrelLoggingSetting[];     // "OstrelLogging"
+extern const char kOstrelHttpName[];           // "OstrelHTTP", the HTTP server's name
 
 // The installation's directories and the paths derived from them.
 struct COstrelPaths {
@@ -67,6 +69,8 @@ class COstrelHost {
   CTernQueue* SlowQueue() const { return m_SlowQueue.get(); }
   // The SMTP server built by the start-up; null before and after.
   SMTP* Smtp() const { return m_Smtp.get(); }
+  // The HTTP server built by the start-up; null before and after.
+  HttpServer* Http() const { return m_Http.get(); }
   // The configuration built by the start-up (also Configuration::Process()).
   Configuration* Config() const { return m_Configuration; }
 
@@ -86,4 +90,5 @@ class COstrelHost {
   std::unique_ptr<CTernQueue> m_FastQueue;
   std::unique_ptr<CTernQueue> m_SlowQueue;
   std::unique_ptr<SMTP> m_Smtp;
+  std::unique_ptr<HttpServer> m_Http;
 };

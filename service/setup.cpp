@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "base/disk_file.h"
 #include "base/file_ops.h"
@@ -138,6 +141,40 @@ void InstallPamService(const std::string& installDir) {
   printf("  PAM service %s %s\n", target.c_str(), written ? "written" : "could not be written");
 }
 
+// The images and documents the HTTP server serves from InstallDir. When InstallDir
+// is not the program's own data directory, the shipped files missing there are
+// copied in; files already there are kept.
+bool InstallWebFiles(const COstrelPaths& paths) {
+  namespace fs = std::filesystem;
+  const std::pair<const char*, const std::string*> folders[] = {{"images", &paths.imagesDir},
+                                                                {"docs", &paths.docsDir}};
+  for (const auto& [name, target] : folders) {
+    fs::path shipped = fs::path(OstrelDataDir()) / name;
+    std::error_code error;
+    if (fs::equivalent(shipped, *target, error)) {
+      printf("  %s: %s\n", name, target->c_str());
+      continue;
+    }
+    if (!fs::is_directory(shipped, error)) {
+      printf("  %s: nothing shipped in %s\n", name, shipped.c_str());
+      continue;
+    }
+    if (!MakeDirs(*target)) return false;
+    int copied = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(shipped, error)) {
+      fs::path to = fs::path(*target) / entry.path().filename();
+      if (!entry.is_regular_file() || fs::exists(to, error)) continue;
+      if (!fs::copy_file(entry.path(), to, error)) {
+        printf("Cannot copy %s to %s - %s\n", entry.path().c_str(), to.c_str(), error.message().c_str());
+        return false;
+      }
+      ++copied;
+    }
+    printf("  %s: %s (%d shipped files copied)\n", name, target->c_str(), copied);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool OstrelSetup(const char* dirArg, char** ports) {
@@ -197,6 +234,7 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   printf("  accounts file %s (set a password with: ostrel -passwd Administrator)\n",
          paths.accountsFile.c_str());
   InstallPamService(paths.installDir);
+  if (!InstallWebFiles(paths)) return false;
   printf("Installation ready in %s.\n", dir.c_str());
   printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
   printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());
