@@ -162,7 +162,10 @@ std::string HttpRequest::ReplyHead(std::string_view handlerHeaders, long bodyLen
     long length = -1;
     if (given.Find("Content-Length", value)) {
       auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-      if (error != std::errc() || end != value.data() + value.size() || length < 0) length = -1;
+      // A length that the whole reply in hand contradicts cannot frame it either.
+      if (error != std::errc() || end != value.data() + value.size() || length < 0 ||
+          (bodyLength >= 0 && length != bodyLength))
+        length = -1;
     } else if (bodyLength >= 0) {
       length = bodyLength;
       head += "Content-Length: " + std::to_string(length) + "\r\n";
