@@ -58,7 +58,7 @@ bool HttpParseRequestLine(std::string_view line, HttpMethod& method, std::string
   if (dot == std::string_view::npos || !WholeNumber(number.substr(0, dot), major) ||
       !WholeNumber(number.substr(dot + 1), minor) || major != 1 || minor < 0)
     return false;
-  version = minor == 0 ? kHttpVersion10 : kHttpVersion11;
+  version = minor == 0 ? kMsgHttp10 : kMsgHttp11;
   if (TernEqualsNoCase(words[0], "GET"))
     method = HttpMethod::Get;
   else if (TernEqualsNoCase(words[0], "HEAD"))

@@ -157,7 +157,7 @@ std::string HttpRequest::ReplyHead(std::string_view handlerHeaders, long bodyLen
     head += "Server: " + (name.empty() ? std::string("Ostrel-HTTP") : name) + "\r\n";
   }
   if (!given.Has("Content-Type")) head += "Content-Type: text/html\r\n";
-  if (m_Status == kHttpStatusOk) {
+  if (m_Status == kMsgHttp200) {
     std::string value;
     long length = -1;
     if (given.Find("Content-Length", value)) {
@@ -224,7 +224,7 @@ void HttpRequest::Redirect(std::string_view path) {
     SendBadRequest();
     return;
   }
-  SetStatus(kHttpStatusMoved);
+  SetStatus(kMsgHttp302);
   WriteHeader("Location", "http://" + host + std::string(path));
   Finish();
 }
@@ -254,21 +254,21 @@ void HttpRequest::SendFile(const std::string& path) {
 
 void HttpRequest::SendCannotOpen() {
   // An error, so not "200 OK": nothing may take this page for the file.
-  SetStatus(kHttpStatusNotFound);
+  SetStatus(kMsgHttp404);
   Write("Content-Type: text/html\r\n");
   Write("\r\n<body><h1>Cannot open file  " + HtmlEscape(Path()) + " \r\n");
   Finish();
 }
 
 void HttpRequest::SendNotFound(std::string_view path) {
-  SetStatus(kHttpStatusNotFound);
+  SetStatus(kMsgHttp404);
   Write("Content-Type: text/html\r\n");
   Write("\r\n<body><h1>Document " + HtmlEscape(path) + " not found.</h1></body>\r\n");
   Finish();
 }
 
 void HttpRequest::SendBadRequest() {
-  SetStatus(kHttpStatusBad);
+  SetStatus(kMsgHttp400);
   Write("Content-Type: text/html\r\n");
   Write("\r\n<body><h1>HTTP/1.0 400 Bad Request</h1></body>\r\n");
   Finish();

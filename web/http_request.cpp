@@ -17,10 +17,10 @@ void HttpRequest::Reset() {
   m_Limits = m_Server.Limits();
   m_Method = HttpMethod::Other;
   m_Url.clear();
-  m_Version = kHttpVersionUnknown;
+  m_Version = kMsgUnknown;
   m_UnreadBody = false;
   m_Variables.Clear();
-  m_Status = kHttpStatusOk;
+  m_Status = kMsgHttp200;
   m_Output.clear();
   m_HeadersSent = m_Finished = m_SendFailed = m_KeepAlive = m_NoStore = false;
   m_DeclaredLength = -1;

@@ -28,21 +28,13 @@
 #include <string_view>
 
 #include "base/file.h"
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "message/message.h"
 #include "web/http_form.h"
 
 class HttpChannel;
 class HttpServer;
-
-// Message-table codes of the version and status texts.
-inline constexpr int kHttpVersion10 = 438;       // "HTTP/1.0"
-inline constexpr int kHttpVersion11 = 439;       // "HTTP/1.1"
-inline constexpr int kHttpVersionUnknown = 217;  // "Unknown"
-inline constexpr int kHttpStatusOk = 440;        // "200 OK"
-inline constexpr int kHttpStatusMoved = 441;     // "302 Moved Temporarily"
-inline constexpr int kHttpStatusBad = 442;       // "400 Bad Request"
-inline constexpr int kHttpStatusNotFound = 443;  // "404 Not Found"
 
 // Limits on what a request may bring.
 inline constexpr size_t kHttpMaxLine = 8192;    // request and header lines, CR LF aside
@@ -133,7 +125,7 @@ class HttpRequest {
   const std::string& Url() const { return m_Url; }
   // The URL up to its first "?".
   std::string Path() const;
-  // kHttpVersion10, kHttpVersion11, or kHttpVersionUnknown before a line is read.
+  // kMsgHttp10, kMsgHttp11, or kMsgUnknown before a line is read.
   int Version() const { return m_Version; }
   // The first request header of that name (any case); false when absent.
   bool GetHeader(std::string_view name, std::string& value) const;
@@ -154,7 +146,7 @@ class HttpRequest {
   // Writes the header line "name: value"; false (nothing written) when the value
   // holds a control byte or the name is not a plain token.
   bool WriteHeader(std::string_view name, std::string_view value);
-  // A status code of the message table (kHttpStatus...).
+  // A status text's message code (kMsgHttp200, kMsgHttp302, kMsgHttp400, kMsgHttp404).
   void SetStatus(int code) { m_Status = code; }
   int Status() const { return m_Status; }
   // Asks for "Cache-Control: no-store" (pages that only a logged-in user sees).
@@ -222,7 +214,7 @@ class HttpRequest {
   // The request.
   HttpMethod m_Method = HttpMethod::Other;
   std::string m_Url;
-  int m_Version = kHttpVersionUnknown;
+  int m_Version = kMsgUnknown;
   std::unique_ptr<CTernFile> m_File;        // a memory file, or the spool file
   std::unique_ptr<CTernMessage> m_Message;  // headers and body as they were read
   std::unique_ptr<CTernMessage> m_Reader;   // the same read back, with its parts
@@ -232,7 +224,7 @@ class HttpRequest {
   HttpFormVariables m_Variables;
 
   // The reply.
-  int m_Status = kHttpStatusOk;
+  int m_Status = kMsgHttp200;
   std::string m_Output;
   bool m_HeadersSent = false;
   bool m_Finished = false;
