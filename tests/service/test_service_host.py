@@ -8,20 +8,12 @@ import os
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
-import time
 import unittest
 
-BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
-
-
-def wait_for(predicate, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrel_system import BINARY, wait_for  # noqa: E402
 
 
 def free_port():

@@ -8,35 +8,22 @@ and event-log file, so nothing outside it is touched.
 import os
 import re
 import shutil
-import signal
 import smtplib
 import socket
 import subprocess
-import tempfile
+import sys
 import threading
 import time
 import unittest
 
-BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import ostrel_system  # noqa: E402
+from ostrel_system import wait_for  # noqa: E402,F401  (the load test uses it from here)
+
 # The concurrency test: 20 clients of 50 messages each, 1,000 in all.
 LOAD_CLIENTS = 20
 LOAD_PER_CLIENT = int(os.environ.get("OSTREL_SMTP_LOAD_PER_CLIENT", "50"))
 MAX_SIZE = 300000
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for(predicate, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
 
 
 def can_connect(port):
@@ -48,44 +35,19 @@ def can_connect(port):
         return False
 
 
-class Installation:
-    """A fresh installation in a private directory (its own registry file, run
-    directory and event-log file, free loopback ports) with the ostrel program
-    running on it in the foreground. extra is appended to the System definition of
-    the shared configuration, whose local domain becomes example.org."""
+class Installation(ostrel_system.Installation):
+    """A fresh installation with the ostrel program running on it in the
+    foreground. extra is appended to the System definition of the shared
+    configuration, whose local domain becomes example.org."""
 
     def __init__(self, prefix, extra=b""):
-        self.dir = tempfile.TemporaryDirectory(prefix=prefix)
-        d = self.dir.name
-        self.env = dict(os.environ)
-        self.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
-                        OSTREL_RUNDIR=os.path.join(d, "run"),
-                        OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
-                        OSTREL_NOSYSLOG="1")
-        self.env.pop("OSTREL_SERVICE", None)
-        self.port = free_port()
-        inst = os.path.join(d, "inst")
-        out = subprocess.run([BINARY, "-setup", inst, str(self.port), str(free_port()),
-                              str(free_port())], env=self.env, capture_output=True, text=True,
-                             timeout=60, stdin=subprocess.DEVNULL)
-        assert out.returncode == 0, out.stdout
-        shared = os.path.join(inst, "shared-config")
-        with open(shared, "rb") as f:
-            lines = f.read().split(b"\r\n")
+        super().__init__(prefix)
+        self.port = self.smtp_port
         # The local domain is example.org, whatever the machine is called.
-        lines = [re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + extra
-                 if l.startswith(b"DS,") else l for l in lines]
-        with open(shared, "wb") as f:
-            f.write(b"\r\n".join(lines))
-        self.maildir = os.path.join(inst, "mail")
-        self.logdir = os.path.join(inst, "log")
-        # The console output goes to a file: a pipe nobody reads would stall it.
-        self.console = open(os.path.join(d, "console.txt"), "wb")
-        self.proc = subprocess.Popen([BINARY, "-debug", "x"], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=self.console, stderr=subprocess.STDOUT)
-        if not wait_for(lambda: can_connect(self.port)):
-            self.proc.kill()
-            raise RuntimeError("the SMTP server did not come up")
+        self.edit_system_line(lambda l: re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + extra)
+        self.maildir = self.path("mail")
+        self.logdir = self.path("log")
+        self.start(lambda: can_connect(self.port), "x")
 
     def queued(self):
         """The identifiers in the fast queue, in order."""
@@ -93,14 +55,7 @@ class Installation:
             return [l.split(b" ")[2].decode() for l in f.read().split(b"\r\n") if l.count(b" ") == 2]
 
     def stop(self):
-        self.proc.send_signal(signal.SIGINT)
-        try:
-            self.proc.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        self.console.close()
-        self.dir.cleanup()
+        self.close()
 
 
 class SmtpSystemTest(unittest.TestCase):

@@ -11,32 +11,18 @@ import glob
 import http.client
 import os
 import re
-import shutil
-import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrel_system import Installation, wait_for  # noqa: E402
+
 TEST_SERVER = os.environ.get("OSTREL_HTTP_TEST_SERVER", "build/tests/http_test_server")
 BAD_PAGE = b"<body><h1>HTTP/1.0 400 Bad Request</h1></body>\r\n"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for(predicate, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
 
 
 def can_connect(port):
@@ -97,47 +83,19 @@ def read_reply(s):
 class HttpSystemTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="ostrel-http-")
-        d = cls.dir.name
-        cls.env = dict(os.environ)
-        cls.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
-                       OSTREL_RUNDIR=os.path.join(d, "run"),
-                       OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
-                       OSTREL_NOSYSLOG="1")
-        cls.env.pop("OSTREL_SERVICE", None)
-        cls.port = free_port()
-        inst = os.path.join(d, "inst")
-        out = subprocess.run([BINARY, "-setup", inst, str(free_port()), str(free_port()),
-                              str(cls.port)], env=cls.env, capture_output=True, text=True,
-                             timeout=60, stdin=subprocess.DEVNULL)
-        assert out.returncode == 0, out.stdout
-        cls.images = re.search(r"^  images: (\S+)", out.stdout, re.M).group(1)
-        cls.docs = re.search(r"^  docs: (\S+)", out.stdout, re.M).group(1)
-        shared = os.path.join(inst, "shared-config")
-        with open(shared, "rb") as f:
-            lines = f.read().split(b"\r\n")
-        lines = [l + b",HTTPUseKeepAlives=1" if l.startswith(b"DS,") else l for l in lines]
-        with open(shared, "wb") as f:
-            f.write(b"\r\n".join(lines))
-        cls.maildir = os.path.join(inst, "mail")
+        cls.inst = Installation("ostrel-http-")
+        cls.port = cls.inst.http_port
+        cls.images = re.search(r"^  images: (\S+)", cls.inst.setup_output, re.M).group(1)
+        cls.inst.edit_system_line(lambda l: l + b",HTTPUseKeepAlives=1")
+        cls.maildir = cls.inst.path("mail")
         # Left behind by a crash: removed when the server starts.
         cls.stale = os.path.join(cls.maildir, "h3aa9.tmp")
         open(cls.stale, "wb").close()
-        cls.proc = subprocess.Popen([BINARY, "-debug"], env=cls.env, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if not wait_for(lambda: can_connect(cls.port)):
-            cls.proc.kill()
-            raise RuntimeError("the HTTP server did not come up")
+        cls.inst.start(lambda: can_connect(cls.port))
 
     @classmethod
     def tearDownClass(cls):
-        cls.proc.send_signal(signal.SIGINT)
-        try:
-            cls.proc.communicate(timeout=60)
-        except subprocess.TimeoutExpired:
-            cls.proc.kill()
-            cls.proc.communicate()
-        cls.dir.cleanup()
+        cls.inst.close()
 
     def get(self, path, method="GET", version="HTTP/1.0", headers=b""):
         return exchange(self.port, b"%s %s %s\r\n%s\r\n" % (method.encode(), path, version.encode(), headers))
@@ -262,6 +220,7 @@ class HttpFormSystemTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        # The program ends when its input does.
         cls.proc.stdin.close()
         cls.proc.stdout.close()
         try:

@@ -1,0 +1,90 @@
+"""Helpers of the system tests that drive the real ostrel program: loopback ports,
+bounded waits, and a fresh installation in a private directory (its own registry
+file, run directory and event-log file, so nothing outside it is touched) with the
+program run in the foreground."""
+import os
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def stop_process(proc, sig=signal.SIGINT, timeout=60):
+    """Signals proc and waits for it, killing it when it does not end in time."""
+    proc.send_signal(sig)
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+class Installation:
+    """An installation laid out by ostrel -setup on free ports (smtp_port,
+    pop_port, http_port) under a temporary directory; setup_output is what
+    -setup printed."""
+
+    def __init__(self, prefix):
+        self.dir = tempfile.TemporaryDirectory(prefix=prefix)
+        d = self.dir.name
+        self.env = dict(os.environ)
+        self.env.update(OSTREL_REGISTRY=os.path.join(d, "registry"),
+                        OSTREL_RUNDIR=os.path.join(d, "run"),
+                        OSTREL_EVENTLOG=os.path.join(d, "early-events.log"),
+                        OSTREL_NOSYSLOG="1")
+        self.env.pop("OSTREL_SERVICE", None)
+        self.root = os.path.join(d, "inst")
+        self.smtp_port, self.pop_port, self.http_port = free_port(), free_port(), free_port()
+        out = subprocess.run([BINARY, "-setup", self.root, str(self.smtp_port), str(self.pop_port),
+                              str(self.http_port)], env=self.env, capture_output=True, text=True,
+                             timeout=60, stdin=subprocess.DEVNULL)
+        assert out.returncode == 0, out.stdout
+        self.setup_output = out.stdout
+        self.proc = None
+
+    def path(self, *names):
+        return os.path.join(self.root, *names)
+
+    def edit_system_line(self, edit):
+        """Replaces the System line (DS,...) of the shared configuration by edit(line)."""
+        shared = self.path("shared-config")
+        with open(shared, "rb") as f:
+            lines = f.read().split(b"\r\n")
+        with open(shared, "wb") as f:
+            f.write(b"\r\n".join(edit(l) if l.startswith(b"DS,") else l for l in lines))
+
+    def start(self, ready, *arguments):
+        """Runs ostrel -debug and waits until ready() holds. Its console output goes
+        to console.txt: a pipe nobody reads would stall it."""
+        self.console = open(os.path.join(self.dir.name, "console.txt"), "wb")
+        self.proc = subprocess.Popen([BINARY, "-debug", *arguments], env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=self.console,
+                                     stderr=subprocess.STDOUT)
+        if not wait_for(ready):
+            self.proc.kill()
+            self.proc.wait()
+            raise RuntimeError("the program did not come up")
+
+    def close(self):
+        if self.proc:
+            stop_process(self.proc)
+            self.console.close()
+        self.dir.cleanup()
