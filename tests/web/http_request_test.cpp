@@ -107,21 +107,6 @@ TEST_F(HttpRequestTest, RequestLinesHeadersAndTheirLimits) {
   }
 }
 
-TEST_F(HttpRequestTest, HeadGetsTheHeadersOfGetAndNoBody) {
-  std::string get = Serve("GET /Echo HTTP/1.0\r\n\r\n");
-  std::string head = Serve("HEAD /Echo HTTP/1.0\r\n\r\n");
-  ASSERT_NE(get.find("\r\nContent-Length: " + std::to_string(Body(get).size()) + "\r\n"),
-            std::string::npos) << get;
-  auto withoutDate = [](std::string reply) {
-    size_t date = reply.find("Date: ");
-    return reply.erase(date, reply.find("\r\n", date) + 2 - date);
-  };
-  EXPECT_EQ(withoutDate(head), withoutDate(get.substr(0, get.find("\r\n\r\n") + 4)));
-  for (const char* header : {"Server: OstrelHTTP\r\n", "Content-Type: text/plain\r\n",
-                             "X-Content-Type-Options: nosniff\r\n", "Referrer-Policy: same-origin\r\n"})
-    EXPECT_NE(get.find(header), std::string::npos) << header;
-}
-
 TEST_F(HttpRequestTest, KeepAliveOnlyForWholeOkRepliesThatWereAskedFor) {
   m_Server->AddPageRoute("Liar", [](HttpRequest& r) { r.Write("Content-Length: 99\r\n\r\nabc"); });
   m_Dir.Write("page.html", "<p>hi</p>");
