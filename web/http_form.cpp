@@ -1,5 +1,7 @@
-// URL decoding, HTML escaping and the form variables.
+// URL decoding and the form variables.
 #include "web/http_form.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -33,32 +35,19 @@ std::string HttpUrlDecode(std::string_view text) { return Decode(text, true); }
 
 std::string HttpPercentDecode(std::string_view text) { return Decode(text, false); }
 
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c; break;
-    }
-  }
-  return out;
-}
-
 void HttpFormVariables::Set(const std::string& name, std::string_view value) {
   auto [at, added] = m_Values.try_emplace(name, value);
-  if (!added) {
+  if (added) {
+    m_Order.push_back(name);
+  } else {
     at->second += kHttpValueSeparator;
     at->second += value;
   }
 }
 
 void HttpFormVariables::Replace(const std::string& name, std::string_view value) {
-  m_Values[name] = std::string(value);
+  auto [at, added] = m_Values.insert_or_assign(name, std::string(value));
+  if (added) m_Order.push_back(name);
 }
 
 bool HttpFormVariables::SetFromRequest(const std::string& name, std::string_view value) {
@@ -75,11 +64,23 @@ bool HttpFormVariables::Find(const std::string& name, std::string& value) const 
   return true;
 }
 
-bool HttpFormVariables::Remove(const std::string& name) { return m_Values.erase(name) > 0; }
+bool HttpFormVariables::Remove(const std::string& name) {
+  if (m_Values.erase(name) == 0) return false;
+  m_Order.erase(std::find(m_Order.begin(), m_Order.end(), name));
+  return true;
+}
 
 void HttpFormVariables::Clear() {
   m_Values.clear();
+  m_Order.clear();
   m_FromRequest = 0;
+}
+
+std::vector<std::pair<std::string, std::string>> HttpFormVariables::InOrder() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  out.reserve(m_Order.size());
+  for (const std::string& name : m_Order) out.emplace_back(name, m_Values.at(name));
+  return out;
 }
 
 bool HttpParseForm(std::string_view text, HttpFormVariables& variables) {

@@ -1,6 +1,5 @@
 // Form variables of an HTTP request and the text codings around them: URL
-// decoding of query strings and form bodies, percent decoding of paths, and HTML
-// escaping of text that goes into a page.
+// decoding of query strings and form bodies, and percent decoding of paths.
 //
 // Form text comes from strangers: a request brings at most kHttpMaxVariables
 // values, however it splits them. Plain values; no locking (a request belongs to
@@ -11,6 +10,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The byte that joins the values of a name given more than once.
 inline constexpr char kHttpValueSeparator = '\x1c';
@@ -23,8 +24,6 @@ inline constexpr size_t kHttpMaxVariables = 1000;
 std::string HttpUrlDecode(std::string_view text);
 // The same for a path: only the "%" escapes, a "+" stays a "+".
 std::string HttpPercentDecode(std::string_view text);
-// text with &, <, >, " and ' written as character references.
-std::string HtmlEscape(std::string_view text);
 
 class HttpFormVariables {
  public:
@@ -42,11 +41,12 @@ class HttpFormVariables {
   bool Remove(const std::string& name);
   void Clear();
   bool Empty() const { return m_Values.empty(); }
-  // Every variable by name.
-  const std::map<std::string, std::string>& All() const { return m_Values; }
+  // Every variable as name and value, in the order in which the names first came.
+  std::vector<std::pair<std::string, std::string>> InOrder() const;
 
  private:
   std::map<std::string, std::string> m_Values;
+  std::vector<std::string> m_Order;  // the names, in the order they first came
   size_t m_FromRequest = 0;
 };
 

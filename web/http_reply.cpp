@@ -13,6 +13,7 @@
 #include "web/http_channel.h"
 #include "web/http_files.h"
 #include "web/http_server.h"
+#include "web/template_tag.h"
 
 namespace {
 
@@ -256,14 +257,14 @@ void HttpRequest::SendCannotOpen() {
   // An error, so not "200 OK": nothing may take this page for the file.
   SetStatus(kMsgHttp404);
   Write("Content-Type: text/html\r\n");
-  Write("\r\n<body><h1>Cannot open file  " + HtmlEscape(Path()) + " \r\n");
+  Write("\r\n<body><h1>Cannot open file  " + TemplateEscape(Path()) + " \r\n");
   Finish();
 }
 
 void HttpRequest::SendNotFound(std::string_view path) {
   SetStatus(kMsgHttp404);
   Write("Content-Type: text/html\r\n");
-  Write("\r\n<body><h1>Document " + HtmlEscape(path) + " not found.</h1></body>\r\n");
+  Write("\r\n<body><h1>Document " + TemplateEscape(path) + " not found.</h1></body>\r\n");
   Finish();
 }
 

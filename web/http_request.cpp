@@ -35,7 +35,7 @@ void HttpRequest::Abandon() {
 
 std::string HttpRequest::Path() const { return m_Url.substr(0, m_Url.find('?')); }
 
-bool HttpRequest::GetHeader(std::string_view name, std::string& value) const {
+bool HttpRequest::GetHeader(const std::string& name, std::string& value) const {
   return m_Message && m_Message->FindHeader(name, value);
 }
 
@@ -45,4 +45,12 @@ bool HttpRequest::GetVariable(const std::string& name, std::string& value) const
 
 void HttpRequest::SetVariable(const std::string& name, std::string_view value) {
   m_Variables.Set(name, value);
+}
+
+void HttpRequest::ReplaceVariable(const std::string& name, const std::string& value) {
+  m_Variables.Replace(name, value);
+}
+
+std::vector<std::pair<std::string, std::string>> HttpRequest::Variables() const {
+  return m_Variables.InOrder();
 }

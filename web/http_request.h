@@ -18,6 +18,9 @@
 // setting; a client that stays silent (HttpLimits::silence) or takes longer than
 // HttpLimits::headBudget over its request line and headers is dropped.
 //
+// It is also the request the template engine reads variables from and writes pages
+// into (web/template_request.h).
+//
 // A request belongs to the worker serving its connection; nothing is locked.
 #pragma once
 
@@ -26,12 +29,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/file.h"
 #include "base/message_codes.h"
 #include "base/messages.h"
 #include "message/message.h"
 #include "web/http_form.h"
+#include "web/template_request.h"
 
 class HttpChannel;
 class HttpServer;
@@ -90,13 +96,13 @@ bool HttpSafeHeaderValue(std::string_view value);
 // address in brackets, optionally followed by ":" and a port number.
 bool HttpValidHost(std::string_view host);
 
-class HttpRequest {
+class HttpRequest : public TemplateRequest {
  public:
   // A request on channel for server; connection is the number the server gives
   // the connection (it names spool files).
   HttpRequest(HttpServer& server, HttpChannel& channel, int connection);
   // Removes a spool file. An unfinished reply is not sent.
-  ~HttpRequest();
+  ~HttpRequest() override;
   HttpRequest(const HttpRequest&) = delete;
   HttpRequest& operator=(const HttpRequest&) = delete;
 
@@ -128,11 +134,16 @@ class HttpRequest {
   // kMsgHttp10, kMsgHttp11, or kMsgUnknown before a line is read.
   int Version() const { return m_Version; }
   // The first request header of that name (any case); false when absent.
-  bool GetHeader(std::string_view name, std::string& value) const;
-  bool GetVariable(const std::string& name, std::string& value) const;
+  bool GetHeader(const std::string& name, std::string& value) const override;
+  bool GetVariable(const std::string& name, std::string& value) const override;
   // Sets a variable; a second value is joined to the first with 0x1C.
   void SetVariable(const std::string& name, std::string_view value);
-  HttpFormVariables& Variables() { return m_Variables; }
+  // Sets a variable, dropping any value it had.
+  void ReplaceVariable(const std::string& name, const std::string& value) override;
+  // Every variable, in the order in which the names first came.
+  std::vector<std::pair<std::string, std::string>> Variables() const override;
+  // The variables themselves (to remove some, say).
+  HttpFormVariables& Form() { return m_Variables; }
   // The peer's IPv4 address as dotted text.
   const std::string& ClientAddress() const { return m_Client; }
   int Connection() const { return m_Connection; }
@@ -141,7 +152,7 @@ class HttpRequest {
   // --- The reply ---
   // Appends to the reply; a buffer then fuller than kHttpFlushThreshold is
   // flushed. The length written, or -1 once the reply is finished or a send failed.
-  long Write(std::string_view text);
+  long Write(std::string_view text) override;
   long Write(const char* bytes, long length);
   // Writes the header line "name: value"; false (nothing written) when the value
   // holds a control byte or the name is not a plain token.

@@ -43,11 +43,11 @@ void Page(HttpRequest& request, const std::string& directory) {
     request.Redirect(to);
     return;
   }
-  for (const auto& [name, text] : request.Variables().All())
+  for (const auto& [name, text] : request.Variables())
     request.SaveUploadedPart(name, PathJoin(directory, "upload"), type);
   request.WriteHeader("X-Type", type);
   request.Write("\r\n");
-  for (const auto& [name, text] : request.Variables().All()) request.Write(name + "=" + text + "\n");
+  for (const auto& [name, text] : request.Variables()) request.Write(name + "=" + text + "\n");
 }
 
 World& Setup() {

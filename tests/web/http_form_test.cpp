@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/tempdir.h"
 #include "web/http_files.h"
@@ -25,7 +27,6 @@ TEST(HttpForm, UrlAndPercentDecoding) {
     EXPECT_EQ(HttpUrlDecode(c.in), c.form) << c.in;
     EXPECT_EQ(HttpPercentDecode(c.in), c.path) << c.in;
   }
-  EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
 }
 
 TEST(HttpForm, RepeatedNamesJoinAndTheRequestQuotaHolds) {
@@ -40,6 +41,12 @@ TEST(HttpForm, RepeatedNamesJoinAndTheRequestQuotaHolds) {
   EXPECT_EQ(v, "");
   ASSERT_TRUE(vars.Find("", v));
   EXPECT_EQ(v, "e");
+  // Names keep the order in which they first came, through replacing and removing.
+  vars.Replace("b", "new");
+  vars.Remove("c");
+  vars.Replace("z", "last");
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(vars.InOrder(), (Pairs{{"a", "1\x1c" "2\x1c" "3"}, {"b", "new"}, {"", "e"}, {"z", "last"}}));
 
   // 1,000 values in all are taken, however they are split; handlers' own are not counted.
   HttpFormVariables many;

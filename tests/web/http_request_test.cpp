@@ -47,7 +47,7 @@ class HttpRequestTest : public SettingsFixture {
       r.Write("Content-Type: text/plain\r\n\r\n");
       r.Write("method=" + std::to_string(static_cast<int>(r.Method())) + " url=" + r.Url() +
               " version=" + std::to_string(r.Version()) + "\n");
-      for (const auto& [name, value] : r.Variables().All()) r.Write(name + "=" + value + "\n");
+      for (const auto& [name, value] : r.Variables()) r.Write(name + "=" + value + "\n");
     });
     m_Server->AddPageRoute("Go", [](HttpRequest& r) {
       std::string to;
@@ -167,7 +167,7 @@ TEST_F(HttpRequestTest, MultipartFieldsAndUploadedFiles) {
     outcome = r.SaveUploadedPart("file", saved, type) ? "saved" : "not saved";
     outcome += r.SaveUploadedPart("note", m_Dir.File("x"), t) ? " note" : "";
     outcome += r.SaveUploadedPart("raw", m_Dir.File("raw.bin"), t) ? " " + t : "";
-    for (const auto& [name, value] : r.Variables().All()) outcome += " " + name + "=" + value;
+    for (const auto& [name, value] : r.Variables()) outcome += " " + name + "=" + value;
   });
   std::string body =
       "preamble\r\n--XyZ\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhello\r\n\r\n"
@@ -178,7 +178,7 @@ TEST_F(HttpRequestTest, MultipartFieldsAndUploadedFiles) {
   for (size_t piece : {5, 4096}) {
     outcome.clear();
     Serve(Post("/Upload?q=1", "multipart/form-data; boundary=XyZ", body), piece);
-    EXPECT_EQ(outcome, "saved application/octet-stream file=a b.png note=hello\x1c" "again q=1 raw=");
+    EXPECT_EQ(outcome, "saved application/octet-stream note=hello\x1c" "again file=a b.png raw= q=1");
     EXPECT_EQ(TempDir::Read(saved), binary);
     EXPECT_EQ(type, "image/png");
   }

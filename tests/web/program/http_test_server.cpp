@@ -17,7 +17,7 @@ namespace {
 
 void Echo(HttpRequest& request) {
   request.Write("Content-Type: text/plain\r\n\r\n");
-  for (const auto& [name, value] : request.Variables().All()) request.Write(name + "=" + value + "\n");
+  for (const auto& [name, value] : request.Variables()) request.Write(name + "=" + value + "\n");
 }
 
 void Upload(HttpRequest& request, const std::string& directory) {
