@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "net/server.h"
 #include "net/tcp_endpoint.h"
+#include "net/tcp_server.h"
 
 HttpRead HttpChannel::ReadLine(std::string& line, size_t limit) {
   for (;;) {
@@ -52,7 +52,7 @@ HttpRead HttpChannel::Read(std::string& data, size_t count) {
 }
 
 bool HttpEndpointChannel::Send(std::string_view bytes) {
-  return m_Endpoint.Send(bytes) == static_cast<long>(bytes.size());
+  return m_Server.SendToClient(m_Endpoint, bytes, m_SendWait);
 }
 
 bool HttpEndpointChannel::Stopping() const { return m_Server.StopRequested(); }

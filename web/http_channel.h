@@ -13,7 +13,7 @@
 #include <string_view>
 
 class CTernTcpEndpoint;
-class CTernServer;
+class CTernTcpServer;
 
 enum class HttpRead {
   Data,    // bytes were appended (for ReadLine: the line is complete or at its limit)
@@ -49,11 +49,13 @@ class HttpChannel {
   std::string m_Pending;  // received beyond the last line taken
 };
 
-// A connection accepted by the server.
+// A connection accepted by the server. Replies go out through the server, which
+// gives up on a client that takes nothing for sendWait seconds (less while it is
+// stressed).
 class HttpEndpointChannel : public HttpChannel {
  public:
-  HttpEndpointChannel(CTernTcpEndpoint& endpoint, const CTernServer& server)
-      : m_Endpoint(endpoint), m_Server(server) {}
+  HttpEndpointChannel(CTernTcpEndpoint& endpoint, CTernTcpServer& server, int sendWait)
+      : m_Endpoint(endpoint), m_Server(server), m_SendWait(sendWait) {}
   bool Send(std::string_view bytes) override;
   bool Stopping() const override;
   std::string PeerAddress() override;
@@ -64,7 +66,8 @@ class HttpEndpointChannel : public HttpChannel {
 
  private:
   CTernTcpEndpoint& m_Endpoint;
-  const CTernServer& m_Server;
+  CTernTcpServer& m_Server;
+  int m_SendWait;
 };
 
 // A request held in memory: reads deliver input in pieces of at most piece bytes

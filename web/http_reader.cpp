@@ -72,7 +72,7 @@ bool HttpParseRequestLine(std::string_view line, HttpMethod& method, std::string
 }
 
 HttpRequest::LineResult HttpRequest::ReadHeadLine(std::string& line, long startSeconds,
-                                                  bool& anyBytes) {
+                                                  bool kept, bool& anyBytes) {
   line.clear();
   int silent = 0;
   for (;;) {
@@ -88,7 +88,9 @@ HttpRequest::LineResult HttpRequest::ReadHeadLine(std::string& line, long startS
     if (read != HttpRead::Silent) return LineResult::Gone;
     // Bytes that keep coming reset the silence, but never the budget.
     silent = line.size() > before ? 0 : silent + 1;
-    if (silent >= m_Limits.silence || MonotonicSeconds() - startSeconds >= m_Limits.headBudget)
+    // A kept connection waiting for its next request gives way sooner under stress.
+    int limit = kept && !anyBytes ? m_Server.IdleWait(m_Limits.silence) : m_Limits.silence;
+    if (silent >= limit || MonotonicSeconds() - startSeconds >= m_Limits.headBudget)
       return LineResult::Silent;
   }
 }
@@ -99,7 +101,7 @@ HttpHeadResult HttpRequest::ReadHead(bool kept) {
   std::string line;
   LineResult result;
   do {
-    result = ReadHeadLine(line, start, anyBytes);
+    result = ReadHeadLine(line, start, kept, anyBytes);
   } while (result == LineResult::Line && line.empty());
   if (result != LineResult::Line)
     return kept && !anyBytes ? HttpHeadResult::Idle : HttpHeadResult::Bad;
@@ -112,7 +114,8 @@ HttpHeadResult HttpRequest::ReadHeaders(long startSeconds) {
   bool anyBytes = true;
   std::string line;
   for (int count = 0;; ++count) {
-    if (ReadHeadLine(line, startSeconds, anyBytes) != LineResult::Line) return HttpHeadResult::Bad;
+    if (ReadHeadLine(line, startSeconds, false, anyBytes) != LineResult::Line)
+      return HttpHeadResult::Bad;
     if (line.empty()) break;
     std::string name, value;
     bool continuation = TernIsContinuationLine(line);

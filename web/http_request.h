@@ -60,6 +60,7 @@ inline constexpr char kAttrHttpUseKeepAlives[] = "HTTPUseKeepAlives";
 struct HttpLimits {
   int silence = 15;      // seconds without a byte before a head is given up; also the
                          // longest idle wait for the next request on a kept connection
+                         // (kTernStressedKeepAlive while the server is stressed)
   int headBudget = 300;  // seconds a request line and its headers may take in all
   int bodySilence = 300; // seconds without a byte within a body
   long maxBody = kHttpDefaultMaxBodySize;
@@ -196,7 +197,7 @@ class HttpRequest : public TemplateRequest {
   enum class LineResult { Line, Overlong, Silent, Gone };
 
   // Reading (http_reader.cpp).
-  LineResult ReadHeadLine(std::string& line, long startSeconds, bool& anyBytes);
+  LineResult ReadHeadLine(std::string& line, long startSeconds, bool kept, bool& anyBytes);
   HttpHeadResult ReadHeaders(long startSeconds);
   // The announced body length, or false when the framing is refused.
   bool BodyLength(long& length) const;

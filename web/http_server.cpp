@@ -1,10 +1,14 @@
 // HttpServer: start, the connection routine and the dispatch of a request.
 #include "web/http_server.h"
 
+#include <algorithm>
+
 #include "base/directory.h"
 #include "base/exception.h"
 #include "base/file_ops.h"
 #include "config/effective_settings.h"
+#include "log/activity_log.h"
+#include "message/mail_time.h"
 #include "web/http_channel.h"
 #include "web/http_files.h"
 
@@ -66,14 +70,32 @@ void HttpServer::AddDirectoryRoute(std::string_view prefix, const std::string& d
 
 HttpLimits HttpServer::Limits() const {
   HttpLimits limits;
+  // A stressed server gives a request's head and body no more than its stressed wait.
+  bool stressed = Stressed();
   limits.silence = m_Silence.load();
-  limits.headBudget = m_HeadBudget.load();
-  limits.bodySilence = m_BodySilence.load();
+  limits.headBudget = stressed ? std::min(m_HeadBudget.load(), StressedWait()) : m_HeadBudget.load();
+  limits.bodySilence = stressed ? std::min(m_BodySilence.load(), StressedWait()) : m_BodySilence.load();
   long maxBody = SystemNumber(kAttrHttpMaxBodySize, kHttpDefaultMaxBodySize);
   // Bodies live in files of at most 2 GB.
   limits.maxBody = maxBody >= 1 && maxBody < (1L << 31) - (1L << 20) ? maxBody : kHttpDefaultMaxBodySize;
   limits.keepAlives = SystemNumber(kAttrHttpUseKeepAlives, 0) >= 1;
   return limits;
+}
+
+int HttpServer::IdleWait(int silence) const {
+  return Stressed() ? std::min(silence, kTernStressedKeepAlive) : silence;
+}
+
+TernRefusal HttpServer::ClientLimitRefusal() const {
+  static const std::string kBody =
+      "<body><h1>HTTP/1.0 503 Service Unavailable</h1>"
+      "<p>Too many connections from your address.</p></body>\r\n";
+  std::string reply = "HTTP/1.0 503 Service Unavailable\r\nDate: " + CTernTime::Now().MailDate(0) +
+                      "\r\nServer: " + m_ServerName +
+                      "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(kBody.size()) +
+                      "\r\nRetry-After: 1\r\nX-Content-Type-Options: nosniff\r\n"
+                      "Referrer-Policy: same-origin\r\n\r\n" + kBody;
+  return TernRefusal{kRealmWebClient, reply};
 }
 
 void HttpServer::SetTimeouts(int silence, int headBudget, int bodySilence) {
@@ -87,7 +109,7 @@ void HttpServer::HandleConnection(CTernTcpEndpoint& connection, int number) {
 }
 
 void HttpServer::ProcessJob(CTernTcpEndpoint& connection, int number) {
-  HttpEndpointChannel channel(connection, *this);
+  HttpEndpointChannel channel(connection, *this, kHttpSendWait);
   Serve(channel, number);
 }
 

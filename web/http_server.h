@@ -5,6 +5,11 @@
 // longest matching path prefix to a page handler or a directory of files, and
 // answers through the request (web/http_request.h).
 //
+// Against idle and slow clients it stands on the framework: the pool grows under
+// load; a client address over its connection limit gets a 503 reply; while the
+// server is stressed, a kept connection waits kTernStressedKeepAlive seconds for
+// its next request and a request's head and body get the stressed wait.
+//
 // Routes are registered before the server starts and only read afterwards.
 // Request bodies of 32 KB and more are spooled to temporary files in the mail
 // directory ("h" + connection number + "aa" + serial + ".tmp"); each is removed
@@ -21,6 +26,9 @@
 #include "web/url_route.h"
 
 class HttpChannel;
+
+// Seconds a client may take nothing of a reply before it is given up.
+inline constexpr int kHttpSendWait = 300;
 
 class HttpServer : public CTernTcpServer {
  public:
@@ -50,9 +58,12 @@ class HttpServer : public CTernTcpServer {
 
   const std::string& ServerName() const { return m_ServerName; }
   const std::string& MailDirectory() const { return m_MailDirectory; }
-  // The limits a request is read with: the waits, and the HTTPMaxBodySize and
-  // HTTPUseKeepAlives settings in force now.
+  // The limits a request is read with: the waits (shortened while the server is
+  // stressed), and the HTTPMaxBodySize and HTTPUseKeepAlives settings in force now.
   HttpLimits Limits() const;
+  // How long a kept connection waits for its next request: silence, or
+  // kTernStressedKeepAlive while the server is stressed.
+  int IdleWait(int silence) const;
 
   // Tests: shorter waits than 15 seconds of silence, 300 for a request's head and
   // 300 of silence within a body.
@@ -60,6 +71,8 @@ class HttpServer : public CTernTcpServer {
 
  protected:
   void HandleConnection(CTernTcpEndpoint& connection, int number) override;
+  // A 503 reply for a client address that holds too many connections.
+  TernRefusal ClientLimitRefusal() const override;
 
  private:
   // Answers one request that has been read.
