@@ -7,6 +7,7 @@
 
 #include "net/socket_start.h"
 #include "platform/clock.h"
+#include "tests/config/settings_fixture.h"
 #include "tests/net/loopback.h"
 #include "tests/support/tempdir.h"
 #include "web/http_server.h"
@@ -66,4 +67,35 @@ TEST(HttpServer, SilentIdleAndTricklingClientsAreLetGoInTime) {
   server.Stop();
   EXPECT_LE(PlatformNow() - stopping, 2);
   EXPECT_TRUE(UntilClosed(late, 5).starts_with("HTTP/1.0 400 Bad Request\r\n"));
+}
+
+class HttpStressTest : public SettingsFixture {};
+
+TEST_F(HttpStressTest, AStressedServerLetsAKeptConnectionGoSooner) {
+  LoadConfig("DS,HTTPUseKeepAlives=1\r\n");
+  TernStartSockets();
+  TempDir dir;
+  HttpServer server("OstrelHTTP", dir.Path());
+  server.AddPageRoute("", [](HttpRequest& r) { r.Write("Content-Length: 2\r\n\r\nok"); });
+  TernLoadLimits limits;
+  limits.ceiling = 4;
+  limits.perClient = 0;
+  server.SetLoadLimits(limits);
+  ASSERT_TRUE(server.Start(1, 0, CTernNetAddress(Loopback(1), 0)));
+  CTernNetAddress address(Loopback(1), server.Port());
+  CTernTcpEndpoint kept, busy[3];
+  ASSERT_TRUE(kept.Connect(address));
+  kept.Send("GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
+  CTernString reply;
+  ASSERT_GT(kept.Receive(reply, 200, 5), 0);
+  ASSERT_NE(reply.Str().find("Connection: Keep-Alive"), std::string::npos) << reply.Str();
+  // Three silent clients more make four of the four workers busy: stressed.
+  for (CTernTcpEndpoint& c : busy) ASSERT_TRUE(c.Connect(address));
+  time_t start = PlatformNow();
+  std::string rest = UntilClosed(kept, 20);
+  // The stressed wait of 2 seconds, not the 15 of silence; and quietly.
+  EXPECT_TRUE(kept.Closed());
+  EXPECT_LE(PlatformNow() - start, 4);
+  EXPECT_TRUE((reply.Str() + rest).ends_with("\r\n\r\nok")) << rest;
+  server.Stop();
 }

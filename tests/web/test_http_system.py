@@ -189,17 +189,24 @@ class HttpSystemTest(unittest.TestCase):
             self.assertEqual(body, BAD_PAGE)
 
     def test_idle_connections_do_not_keep_a_fresh_client_waiting(self):
+        # 20 idle connections from one address, as many as it may hold.
         idle = [socket.create_connection(("127.0.0.1", self.port), timeout=10) for _ in range(20)]
         try:
             time.sleep(0.3)
             started = time.monotonic()
-            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10,
+                                              source_address=("127.0.0.2", 0))
             conn.request("GET", "/docs/legal.html")
             reply = conn.getresponse()
             self.assertEqual(reply.status, 200)
             reply.read()
             conn.close()
             self.assertLess(time.monotonic() - started, 1.0)
+            # One more from the same address is turned away with a 503 page.
+            status, headers, body = split_reply(self.get(b"/docs/legal.html"))
+            self.assertEqual(status, "HTTP/1.0 503 Service Unavailable")
+            self.assertEqual(headers["content-length"], str(len(body)))
+            self.assertIn(b"Too many connections from your address.", body)
         finally:
             for s in idle:
                 s.close()
