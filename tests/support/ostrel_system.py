@@ -28,8 +28,10 @@ def wait_for(predicate, timeout=20.0):
 
 
 def stop_process(proc, sig=signal.SIGINT, timeout=60):
-    """Signals proc and waits for it, killing it when it does not end in time."""
-    proc.send_signal(sig)
+    """Signals proc (unless sig is None) and waits for it, killing it when it does
+    not end in time."""
+    if sig is not None:
+        proc.send_signal(sig)
     try:
         proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:

@@ -19,7 +19,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import Installation, wait_for  # noqa: E402
+from ostrel_system import Installation, stop_process, wait_for  # noqa: E402
 
 TEST_SERVER = os.environ.get("OSTREL_HTTP_TEST_SERVER", "build/tests/http_test_server")
 BAD_PAGE = b"<body><h1>HTTP/1.0 400 Bad Request</h1></body>\r\n"
@@ -227,11 +227,7 @@ class HttpFormSystemTest(unittest.TestCase):
         # The program ends when its input does.
         cls.proc.stdin.close()
         cls.proc.stdout.close()
-        try:
-            cls.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            cls.proc.kill()
-            cls.proc.wait()
+        stop_process(cls.proc, None, 30)
         cls.dir.cleanup()
 
     def test_binary_uploads_arrive_byte_exact_and_form_values_decode(self):
