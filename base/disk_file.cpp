@@ -103,7 +103,7 @@ void CTernDiskFile::UnlockPathLocked() {
 bool CTernDiskFile::OpenDescriptorLocked() {
   int flags = OpenFlags(m_Mode);
   for (;;) {
-    m_Fd = open(m_Path.c_str(), flags, 0644);
+    m_Fd = open(m_Path.c_str(), flags, (m_Mode & TernFileMode::Private) ? 0600 : 0644);
     if (m_Fd >= 0) return true;
     int err = errno;
     if (err == EINTR) continue;

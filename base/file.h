@@ -23,6 +23,7 @@ enum : uint32_t {
   Truncate = 16,       // empty the file on opening
   DeleteOnClose = 32,  // remove the file when the object is destroyed
   NoLock = 64,         // do not hold the path's named lock while open
+  Private = 128,       // with Create: a new file is for its owner alone (mode 0600)
 };
 }  // namespace TernFileMode
 

@@ -164,8 +164,8 @@ bool FileRename(const std::string& from, const std::string& to, bool lock) {
   return false;
 }
 
-bool DirMake(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0) return true;
+bool DirMake(const std::string& path, uint32_t mode) {
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
   TernReportEventF(TernEventType::Error, 102, path, errno);
   return false;
 }
@@ -195,6 +195,18 @@ TernPathParts PathSplit(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {std::string(), path};
   return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+TernFileStamp FileStampOf(const std::string& path) {
+  TernFileStamp stamp;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.size = st.st_size;
+  stamp.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.inode = st.st_ino;
+  return stamp;
 }
 
 std::string LockNameOf(const std::string& path) {

@@ -62,7 +62,7 @@ void CTernNamedLock::Lock(const char* name) {
   m_Guard.WriteUnlock();
 }
 
-int CTernNamedLock::TryLock(const char* name) {
+int CTernNamedLock::TryLock(const char* name, long timeoutMs) {
   ReportReentry();
   if (name) SetName(name);
   m_Guard.WriteLock();
@@ -70,7 +70,7 @@ int CTernNamedLock::TryLock(const char* name) {
     m_Guard.WriteUnlock();
     throw CTernException(21);
   }
-  bool held = Acquired(m_Mutex.Acquire(0));
+  bool held = Acquired(m_Mutex.Acquire(timeoutMs > 0 ? timeoutMs : 0));
   if (held) m_Owner.store(PlatformThreadId());
   m_Guard.WriteUnlock();
   return held ? 0 : 1;

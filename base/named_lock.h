@@ -27,8 +27,9 @@ class CTernNamedLock {
   // mutex whose holder died is reported with 42 and is then held: throwing there
   // would leave it held for ever.
   void Lock(const char* name = nullptr);
-  // 0 when acquired, 1 when another thread or process holds it.
-  int TryLock(const char* name = nullptr);
+  // 0 when acquired, 1 when another thread or process holds it. With a time-out
+  // (milliseconds) waits that long for the holder to let go before answering 1.
+  int TryLock(const char* name = nullptr, long timeoutMs = 0);
   // Throws 21 without a name and 43 when the mutex cannot be released.
   void Unlock();
 

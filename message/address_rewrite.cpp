@@ -52,6 +52,12 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
+std::vector<std::string_view> TernAddressListItems(std::string_view value) {
+  std::vector<std::string_view> out;
+  for (const Item& item : SplitList(value)) out.push_back(Trim(item.text));
+  return out;
+}
+
 std::string TernRewriteAddressList(std::string_view value) {
   std::vector<Item> items = SplitList(value);
   std::string out;

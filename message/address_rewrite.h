@@ -5,6 +5,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+// The items of an address list, each without its surrounding blanks (empty items
+// included), cut at commas as TernRewriteAddressList below cuts them.
+std::vector<std::string_view> TernAddressListItems(std::string_view value);
 
 // The list is cut at commas that stand outside double quotes, comments and angle
 // brackets and are not preceded by a backslash, so "Bloggs, Jo" <jo@example.org>

@@ -305,6 +305,11 @@ std::string CTernMessage::SeparatorSender() {
   return m_SeparatorSender;
 }
 
+int32_t CTernMessage::SeparatorLength() {
+  CTernLockGuard guard(m_Lock);
+  return m_SeparatorLength;
+}
+
 bool CTernMessage::CopyTo(CTernFile& target) {
   char buffer[kTernMessageBlock];
   for (;;) {

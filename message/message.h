@@ -91,6 +91,8 @@ class CTernMessage {
   // The envelope sender of the separator line that begins the message; empty when
   // there is none.
   std::string SeparatorSender();
+  // The length of the separator line that begins the message; 0 when there is none.
+  int32_t SeparatorLength();
   // Copies the rest of the message into target in blocks of kTernMessageBlock.
   bool CopyTo(CTernFile& target);
 
