@@ -139,7 +139,12 @@ int COstrelHost::StartUp() {
   InstallLocalDomains(m_Configuration);
   CTernActivityLog::SetSettingReader(ReadSystemNumber);
   if (m_Configuration->Load(true) != 0) return 1;
-  // 8. The mailbox root is given here.
+  // 8. The mailbox managers get BoxDir; the mailboxes hide the messages whose
+  //    senders their owners may not receive from now (the content filter's check),
+  //    and the cache cleaner starts (when it cannot, the mailboxes work without it).
+  m_Mailboxes = std::make_unique<CTernMailboxTable>(m_Paths.boxDir, CheckReceiveWith);
+  CTernMailboxTable::SetProcess(m_Mailboxes.get());
+  m_Mailboxes->StartCleaner();
   // 9. The dictionaries from the vendor and the local dictionary file; 10. the
   //    lists from the lists file (plain text). A failed load ends the start-up. The
   //    stores say nothing of a missing file, so that is reported here: otherwise
@@ -184,6 +189,13 @@ void COstrelHost::Stop() {
   // configuration, automatic-lock tracker.
   if (m_Smtp) m_Smtp->Stop();
   if (m_Http) m_Http->Stop();
+  // Every mailbox has been released with its server; the managers go, and with
+  // them the cache cleaner.
+  if (m_Mailboxes) {
+    CTernMailboxTable::SetProcess(nullptr);
+    m_Mailboxes->DropAll();
+    m_Mailboxes.reset();
+  }
   m_Smtp.reset();
   m_Http.reset();
   m_FastQueue.reset();

@@ -10,6 +10,7 @@
 #include "config/dictionaries.h"
 #include "config/lists.h"
 #include "message/queue.h"
+#include "store/mailbox_table.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
 
@@ -60,6 +61,9 @@ class COstrelHost {
   bool ConsoleMode() const { return m_ConsoleMode; }
   void SetConsoleMode(bool on) { m_ConsoleMode = on; }
   const COstrelPaths& Paths() const { return m_Paths; }
+  // The mailbox managers under BoxDir (also CTernMailboxTable::Process()); null
+  // before the start-up builds them and after the stop sequence drops them.
+  CTernMailboxTable* Mailboxes() const { return m_Mailboxes.get(); }
   // The dictionaries and the lists built by the start-up (null before and after).
   DictionaryStore* Dictionaries() const { return m_Dictionaries.get(); }
   ListStore* Lists() const { return m_Lists.get(); }
@@ -85,6 +89,7 @@ class COstrelHost {
   CTernEvent m_StopDone;
   COstrelPaths m_Paths;
   Configuration* m_Configuration = nullptr;
+  std::unique_ptr<CTernMailboxTable> m_Mailboxes;
   std::unique_ptr<DictionaryStore> m_Dictionaries;
   std::unique_ptr<ListStore> m_Lists;
   std::unique_ptr<CTernQueue> m_FastQueue;
