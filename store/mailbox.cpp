@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "base/exception.h"
 #include "base/named_lock.h"
 #include "message/message.h"
 #include "store/mailbox_names.h"
@@ -119,23 +118,14 @@ int CTernMailbox::MarkForRemoval(int32_t n) {
 
 int CTernMailbox::DeleteFiles(const std::string& directory, const std::string& userKey,
                               const std::string& name) {
-  CTernNamedLock lock;
-  try {
-    lock.Lock(TernMailboxLockName(userKey, name).c_str());
-  } catch (const CTernException&) {
-    return 1;  // reported by the exception
-  }
+  CTernNamedLockScope lock(TernMailboxLockName(userKey, name));
+  if (!lock.Held()) return 1;
   std::string data = PathJoin(directory, name);
   std::string toc = data + kTernTocSuffix;
   int result = 0;
   for (const std::string& path : {data, data + kTernNewSuffix, data + kTernOldSuffix, toc,
                                   toc + kTernNewSuffix, toc + kTernOldSuffix}) {
     if (FileExists(path, false) && !FileRemove(path, false)) result = 1;
-  }
-  try {
-    lock.Unlock();
-  } catch (const CTernException&) {
-    // Reported by the exception; the files are gone all the same.
   }
   return result;
 }

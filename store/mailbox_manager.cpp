@@ -15,32 +15,6 @@
 
 namespace {
 
-// Holds a manager's lock for a scope, for writing or for reading.
-class ScopedWrite {
- public:
-  explicit ScopedWrite(CTernRWLock& lock) : m_Lock(&lock) { m_Lock->WriteLock(); }
-  ~ScopedWrite() { Unlock(); }
-  ScopedWrite(const ScopedWrite&) = delete;
-  ScopedWrite& operator=(const ScopedWrite&) = delete;
-  void Unlock() {
-    if (m_Lock) std::exchange(m_Lock, nullptr)->WriteUnlock();
-  }
-
- private:
-  CTernRWLock* m_Lock;
-};
-
-class ScopedRead {
- public:
-  explicit ScopedRead(CTernRWLock& lock) : m_Lock(lock) { m_Lock.ReadLock(); }
-  ~ScopedRead() { m_Lock.ReadUnlock(); }
-  ScopedRead(const ScopedRead&) = delete;
-  ScopedRead& operator=(const ScopedRead&) = delete;
-
- private:
-  CTernRWLock& m_Lock;
-};
-
 constexpr uint32_t kListFileMode = TernFileMode::Create | TernFileMode::Truncate |
                                    TernFileMode::NoLock | TernFileMode::Private;
 
@@ -53,7 +27,12 @@ CTernMailboxManager::CTernMailboxManager(std::string root, std::string userKey,
       m_Directory(PathJoin(m_Root, m_User)),
       m_ListPath(PathJoin(m_Directory, kTernMailboxListFile)),
       m_SenderCheck(std::move(senderCheck)) {
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
+  CTernNamedLockScope list(ListLockName());
+  if (!list.Held()) {
+    m_Error = true;
+    return;
+  }
   if (LoadList()) return;
   if (!FileStampOf(m_Directory).exists && !DirMake(m_Directory, kTernMailboxDirMode)) {
     m_Error = true;
@@ -64,15 +43,22 @@ CTernMailboxManager::CTernMailboxManager(std::string root, std::string userKey,
 
 CTernMailboxManager::~CTernMailboxManager() = default;
 
-bool CTernMailboxManager::LoadList() {
+std::string CTernMailboxManager::ListLockName() const { return "TNBOXLISTU" + m_User; }
+
+bool CTernMailboxManager::ReadListFile(std::vector<TernMailboxListLine>& lines) const {
   CTernDiskFile file(m_ListPath, TernFileMode::ReadOnly | TernFileMode::NoLock);
   if (!FileStampOf(m_ListPath).exists || !file.Open()) return false;
   std::string text;
   bool read = file.Read(text) >= 0;
   file.Close();
+  return read && TernParseMailboxList(text, lines);
+}
+
+bool CTernMailboxManager::LoadList() {
   std::vector<TernMailboxListLine> lines;
-  if (!read || !TernParseMailboxList(text, lines)) return false;
+  if (!ReadListFile(lines)) return false;
   m_Records.clear();
+  m_Known.clear();
   for (TernMailboxListLine& line : lines) {
     // A name that could reach other files, or a second line for one mailbox, is
     // left out (the list is written again without it).
@@ -80,14 +66,32 @@ bool CTernMailboxManager::LoadList() {
       m_ListDirty = true;
       continue;
     }
-    auto record = std::make_unique<Record>();
-    record->name = std::move(line.name);
-    record->messages = line.messages;
-    record->unread = line.unread;
-    record->bytes = line.bytes;
-    m_Records.push_back(std::move(record));
+    AddRecordLocked(line);
   }
   return true;
+}
+
+void CTernMailboxManager::AddRecordLocked(const TernMailboxListLine& line) {
+  auto record = std::make_unique<Record>();
+  record->name = line.name;
+  record->messages = line.messages;
+  record->unread = line.unread;
+  record->bytes = line.bytes;
+  m_Records.push_back(std::move(record));
+  m_Known.insert(TernLoweredAscii(line.name));
+}
+
+void CTernMailboxManager::MergeListFileLocked() {
+  std::vector<TernMailboxListLine> lines;
+  if (!ReadListFile(lines)) return;
+  for (const TernMailboxListLine& line : lines) {
+    // New since this manager last read or wrote the file: another process made it.
+    if (!TernValidMailboxName(line.name) || FindLocked(line.name) ||
+        m_Known.count(TernLoweredAscii(line.name)) ||
+        !FileStampOf(PathJoin(m_Directory, line.name) + kTernTocSuffix).exists)
+      continue;
+    AddRecordLocked(line);
+  }
 }
 
 std::vector<std::string> CTernMailboxManager::TocNames() {
@@ -103,16 +107,22 @@ std::vector<std::string> CTernMailboxManager::TocNames() {
 
 bool CTernMailboxManager::RebuildList() {
   m_Records.clear();
-  for (std::string& name : TocNames()) {
-    if (FindLocked(name)) continue;
-    auto record = std::make_unique<Record>();
-    record->name = std::move(name);
-    m_Records.push_back(std::move(record));
-  }
-  return WriteListLocked();
+  m_Known.clear();
+  for (std::string& name : TocNames())
+    if (!FindLocked(name)) AddRecordLocked({std::move(name)});
+  return WriteListFileLocked();
 }
 
 bool CTernMailboxManager::WriteListLocked() {
+  // Processes that serve the same user share the file: each adds what the others
+  // made before it writes.
+  CTernNamedLockScope list(ListLockName());
+  if (!list.Held()) return false;
+  MergeListFileLocked();
+  return WriteListFileLocked();
+}
+
+bool CTernMailboxManager::WriteListFileLocked() {
   std::vector<TernMailboxListLine> lines;
   for (const auto& r : m_Records) lines.push_back({r->name, r->messages, r->unread, r->bytes});
   std::string text = TernMailboxListText(lines, CTernClock::Now());
@@ -126,6 +136,8 @@ bool CTernMailboxManager::WriteListLocked() {
     return file.Write(text) == static_cast<int32_t>(text.size());
   }, kListFileMode);
   m_ListDirty = !ok;
+  m_Known.clear();
+  for (const auto& r : m_Records) m_Known.insert(TernLoweredAscii(r->name));
   return ok;
 }
 
@@ -137,7 +149,7 @@ CTernMailboxManager::Record* CTernMailboxManager::FindLocked(std::string_view na
 
 CTernOpenMailbox CTernMailboxManager::Open(std::string_view name, int waitSeconds) {
   if (!TernValidMailboxName(name)) return CTernOpenMailbox(TernOpenStatus::NoMailbox);
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   if (m_Error) return CTernOpenMailbox(TernOpenStatus::Failed);
   Record* record = FindLocked(name);
   if (!record) {
@@ -181,12 +193,12 @@ CTernOpenMailbox CTernMailboxManager::Open(std::string_view name, int waitSecond
 }
 
 void CTernMailboxManager::Abandon(Record& record) {
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   --record.inUse;
 }
 
 void CTernMailboxManager::Release(Record& record, CTernNamedLock& lock) {
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   if (record.inUse <= 0)
     throw CTernException(kMsgMailboxCountNegative, m_User + ":" + record.name);
   TernMailboxCounts counts;
@@ -212,19 +224,14 @@ void CTernMailboxManager::Release(Record& record, CTernNamedLock& lock) {
 int CTernMailboxManager::Add(std::string_view name, int32_t messages, int32_t unread,
                              int64_t bytes) {
   if (!TernValidMailboxName(name)) return 1;
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   if (m_Error || FindLocked(name)) return 1;
-  auto record = std::make_unique<Record>();
-  record->name = std::string(name);
-  record->messages = messages;
-  record->unread = unread;
-  record->bytes = bytes;
-  m_Records.push_back(std::move(record));
+  AddRecordLocked({std::string(name), messages, unread, bytes});
   return WriteListLocked() ? 0 : 1;
 }
 
 int CTernMailboxManager::Remove(std::string_view name, bool deleteFiles) {
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   Record* record = FindLocked(name);
   if (m_Error || !record || record->inUse > 0) return 1;
   std::string removed = record->name;
@@ -236,7 +243,7 @@ int CTernMailboxManager::Remove(std::string_view name, bool deleteFiles) {
 
 int CTernMailboxManager::Rename(std::string_view oldName, std::string_view newName) {
   if (!TernValidMailboxName(newName)) return 1;
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   Record* record = FindLocked(oldName);
   if (m_Error || !record || record->inUse > 0) return 1;
   Record* existing = FindLocked(newName);
@@ -274,7 +281,7 @@ int CTernMailboxManager::Rename(std::string_view oldName, std::string_view newNa
 }
 
 TernMailboxCounts CTernMailboxManager::Counts(bool loadedOnly) {
-  ScopedRead guard(m_Lock);
+  CTernReadGuard guard(m_Lock);
   TernMailboxCounts total;
   for (const auto& r : m_Records) {
     if (loadedOnly && !r->box) continue;
@@ -286,7 +293,7 @@ TernMailboxCounts CTernMailboxManager::Counts(bool loadedOnly) {
 }
 
 bool CTernMailboxManager::UnloadIdle() {
-  ScopedWrite guard(m_Lock);
+  CTernWriteGuard guard(m_Lock);
   bool held = false;
   for (const auto& r : m_Records) {
     if (r->inUse > 0)
@@ -298,14 +305,14 @@ bool CTernMailboxManager::UnloadIdle() {
 }
 
 bool CTernMailboxManager::InUse() {
-  ScopedRead guard(m_Lock);
+  CTernReadGuard guard(m_Lock);
   for (const auto& r : m_Records)
     if (r->inUse > 0) return true;
   return false;
 }
 
 std::vector<std::string> CTernMailboxManager::List() {
-  ScopedRead guard(m_Lock);
+  CTernReadGuard guard(m_Lock);
   std::vector<std::string> names;
   for (const auto& r : m_Records) names.push_back(r->name);
   return names;

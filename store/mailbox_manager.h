@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,9 +104,20 @@ class CTernMailboxManager {
   // Gives up an open that did not get as far as holding the mailbox.
   void Abandon(Record& record);
 
+  // The list file is shared with other processes that serve the user: it is read
+  // and written under the named lock "TNBOXLISTU" + user.
+  std::string ListLockName() const;
+  bool ReadListFile(std::vector<TernMailboxListLine>& lines) const;
   bool LoadList();
   bool RebuildList();
+  void AddRecordLocked(const TernMailboxListLine& line);
+  // Takes in the mailboxes another process has added to the file since this
+  // manager last read or wrote it.
+  void MergeListFileLocked();
+  // Writes the list: under the list's named lock, merged with the file first.
   bool WriteListLocked();
+  // Writes the records as they are. REQUIRES: the list's named lock.
+  bool WriteListFileLocked();
   Record* FindLocked(std::string_view name);
   std::vector<std::string> TocNames();
 
@@ -119,6 +131,7 @@ class CTernMailboxManager {
   std::vector<std::unique_ptr<Record>> m_Records;
   bool m_Error = false;
   bool m_ListDirty = false;  // the list file does not hold the records as they are
+  std::set<std::string> m_Known;  // names (lower case) in the file as last read or written
 };
 
 // A mailbox held open for its caller: locked with its own named-lock handle and

@@ -180,3 +180,18 @@ TEST_F(MailboxManager, AMailboxThatFailedIsLoadedAfreshByItsNextHolder) {
   ASSERT_TRUE(box);
   EXPECT_EQ(Subjects(*box), "one");
 }
+
+TEST_F(MailboxManager, ManagersOfOneUserInTwoProcessesKeepEachOthersMailboxes) {
+  // Two managers of one user stand for two processes serving jo.
+  CTernMailboxManager first(Root(), "jo"), second(Root(), "jo");
+  ASSERT_TRUE(first.Open("Work", 0));
+  ASSERT_TRUE(second.Open("Play", 0));
+  ASSERT_EQ(second.Remove("Play"), 0);  // its own removal stays removed
+  ASSERT_TRUE(second.Open("Games", 0));
+  ASSERT_TRUE(first.Open("Work", 0));
+  std::vector<std::string> names = second.List();
+  EXPECT_EQ(names, (std::vector<std::string>{"Work", "Games"}));
+  names = CTernMailboxManager(Root(), "jo").List();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Games", "Work"}));
+}
