@@ -110,7 +110,7 @@ PerAppend AppendRun(const std::string& dir, long count, bool sortLast) {
     if (box.Add(*source.message, 1, "ann@example.org") != TernAddResult::Added) return result;
   result.seconds = (Now() - start) / kAppends;
   result.cpu = (CpuNow() - cpuStart) / kAppends;
-  CTernMailbox::DeleteFiles(dir, "jo", name);
+  CTernMailbox::DeleteFiles(PathSplit(dir).directory, PathSplit(dir).name, name);
   return result;
 }
 

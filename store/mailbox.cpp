@@ -116,11 +116,11 @@ int CTernMailbox::MarkForRemoval(int32_t n) {
   return 0;
 }
 
-int CTernMailbox::DeleteFiles(const std::string& directory, const std::string& userKey,
+int CTernMailbox::DeleteFiles(const std::string& root, const std::string& userKey,
                               const std::string& name) {
-  CTernNamedLockScope lock(TernMailboxLockName(userKey, name));
+  CTernNamedLockScope lock(TernMailboxLockName(root, userKey, name));
   if (!lock.Held()) return 1;
-  std::string data = PathJoin(directory, name);
+  std::string data = PathJoin(PathJoin(root, userKey), name);
   std::string toc = data + kTernTocSuffix;
   int result = 0;
   for (const std::string& path : {data, data + kTernNewSuffix, data + kTernOldSuffix, toc,

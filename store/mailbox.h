@@ -144,11 +144,11 @@ class CTernMailbox {
   // (with Attachments when it has any), and writes the TOC.
   int Rescan();
 
-  // Removes the data file and TOC of mailbox name in directory, with their ".new"
-  // and ".old" files, under the mailbox's named lock (userKey names the lock). Files
-  // that are not there are passed over. 0, or 1 when the lock cannot be taken or a
-  // file that is there cannot be removed.
-  static int DeleteFiles(const std::string& directory, const std::string& userKey,
+  // Removes the data file and TOC of mailbox name of the user userKey under the
+  // mailbox root, with their ".new" and ".old" files, under the mailbox's named
+  // lock. Files that are not there are passed over. 0, or 1 when the lock cannot be
+  // taken or a file that is there cannot be removed.
+  static int DeleteFiles(const std::string& root, const std::string& userKey,
                          const std::string& name);
 
  private:

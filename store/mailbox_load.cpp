@@ -1,5 +1,7 @@
 // CTernMailbox: loading and checking the table of contents, rescanning the data
 // file, writing the table, and the re-check of the senders.
+#include "store/mailbox.h"
+
 #include <algorithm>
 
 #include "base/disk_file.h"
@@ -9,7 +11,6 @@
 #include "message/clock.h"
 #include "message/message.h"
 #include "platform/replace.h"
-#include "store/mailbox.h"
 #include "store/mailbox_names.h"
 
 namespace {
@@ -119,7 +120,6 @@ int CTernMailbox::ReadToc() {
   if (header || !EntriesLieEndToEnd()) return 0;
   m_TocInSync = true;
   m_TocEndsWithLineEnd = text.back() == '\n';
-  m_Rechecked = false;
   return 1;
 }
 

@@ -43,7 +43,9 @@ CTernMailboxManager::CTernMailboxManager(std::string root, std::string userKey,
 
 CTernMailboxManager::~CTernMailboxManager() = default;
 
-std::string CTernMailboxManager::ListLockName() const { return "TNBOXLISTU" + m_User; }
+std::string CTernMailboxManager::ListLockName() const {
+  return TernMailboxListLockName(m_Root, m_User);
+}
 
 bool CTernMailboxManager::ReadListFile(std::vector<TernMailboxListLine>& lines) const {
   CTernDiskFile file(m_ListPath, TernFileMode::ReadOnly | TernFileMode::NoLock);
@@ -162,7 +164,7 @@ CTernOpenMailbox CTernMailboxManager::Open(std::string_view name, int waitSecond
   if (!record->box)
     record->box = std::make_unique<CTernMailbox>(m_Directory, m_User, record->name, m_SenderCheck);
   ++record->inUse;
-  std::string lockName = TernMailboxLockName(m_User, record->name);
+  std::string lockName = TernMailboxLockName(m_Root, m_User, record->name);
   guard.Unlock();
 
   // Each open has a lock handle of its own: one handle waited on by two threads
@@ -237,7 +239,7 @@ int CTernMailboxManager::Remove(std::string_view name, bool deleteFiles) {
   std::string removed = record->name;
   std::erase_if(m_Records, [record](const auto& r) { return r.get() == record; });
   bool ok = WriteListLocked();
-  if (deleteFiles) ok = CTernMailbox::DeleteFiles(m_Directory, m_User, removed) == 0 && ok;
+  if (deleteFiles) ok = CTernMailbox::DeleteFiles(m_Root, m_User, removed) == 0 && ok;
   return ok ? 0 : 1;
 }
 
@@ -253,7 +255,7 @@ int CTernMailboxManager::Rename(std::string_view oldName, std::string_view newNa
   // Another process may hold the mailbox: rename nothing under it.
   CTernNamedLock lock;
   try {
-    if (lock.TryLock(TernMailboxLockName(m_User, record->name).c_str()) != 0) return 1;
+    if (lock.TryLock(TernMailboxLockName(m_Root, m_User, record->name).c_str()) != 0) return 1;
   } catch (const CTernException&) {
     return 1;  // reported by the exception
   }

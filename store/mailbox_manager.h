@@ -105,7 +105,7 @@ class CTernMailboxManager {
   void Abandon(Record& record);
 
   // The list file is shared with other processes that serve the user: it is read
-  // and written under the named lock "TNBOXLISTU" + user.
+  // and written under its named lock (TernMailboxListLockName).
   std::string ListLockName() const;
   bool ReadListFile(std::vector<TernMailboxListLine>& lines) const;
   bool LoadList();

@@ -2,6 +2,7 @@
 #include "store/mailbox_names.h"
 
 #include "base/ascii.h"
+#include "base/file_ops.h"
 #include "config/configuration.h"
 
 namespace {
@@ -40,6 +41,11 @@ std::string TernMailboxOfFile(std::string_view fileName, bool tocOnly) {
   return "";
 }
 
-std::string TernMailboxLockName(std::string_view userKey, std::string_view mailbox) {
-  return "TNBOX" + std::string("U") + std::string(userKey) + "B" + std::string(mailbox);
+std::string TernMailboxLockName(const std::string& root, std::string_view userKey,
+                                std::string_view mailbox) {
+  return "TNBOXU" + std::string(userKey) + "B" + std::string(mailbox) + LockNameOf(root);
+}
+
+std::string TernMailboxListLockName(const std::string& root, std::string_view userKey) {
+  return "TNBOXLISTU" + std::string(userKey) + LockNameOf(root);
 }

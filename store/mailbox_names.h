@@ -46,5 +46,11 @@ std::string TernMailboxUserKey(std::string_view user);
 // counts.
 std::string TernMailboxOfFile(std::string_view fileName, bool tocOnly);
 
-// The named lock of one mailbox: "TNBOX" + "U" + user key + "B" + mailbox name.
-std::string TernMailboxLockName(std::string_view userKey, std::string_view mailbox);
+// The named lock of one mailbox: "TNBOX" + "U" + user key + "B" + mailbox name,
+// followed by the mailbox root's path as LockNameOf gives it, so that
+// installations with mailbox roots of their own do not hold each other up.
+std::string TernMailboxLockName(const std::string& root, std::string_view userKey,
+                                std::string_view mailbox);
+// The named lock of a user's list of mailboxes, likewise: "TNBOXLIST" + "U" +
+// user key + the root's lock name.
+std::string TernMailboxListLockName(const std::string& root, std::string_view userKey);

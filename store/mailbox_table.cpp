@@ -140,7 +140,7 @@ int CTernMailboxTable::DeleteUserMailboxes(std::string_view user) {
   }
   int result = 0;
   for (const std::string& name : mailboxes)
-    if (CTernMailbox::DeleteFiles(directory, key, name) != 0) result = 1;
+    if (CTernMailbox::DeleteFiles(m_Root, key, name) != 0) result = 1;
   std::string list = PathJoin(directory, kTernMailboxListFile);
   for (const std::string& path : {list, list + "_new", list + "_old"})
     if (FileStampOf(path).exists && !FileRemove(path, false)) result = 1;

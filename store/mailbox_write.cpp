@@ -1,11 +1,12 @@
 // CTernMailbox: appending a message and compacting the data file.
+#include "store/mailbox.h"
+
 #include <algorithm>
 
 #include "base/disk_file.h"
 #include "message/mail_time.h"
 #include "message/message.h"
 #include "message/separator.h"
-#include "store/mailbox.h"
 #include "store/mailbox_names.h"
 
 namespace {
