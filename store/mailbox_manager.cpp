@@ -10,6 +10,7 @@
 #include "base/exception.h"
 #include "base/message_codes.h"
 #include "message/clock.h"
+#include "platform/replace.h"
 #include "store/mailbox_names.h"
 #include "store/mailbox_table.h"
 
@@ -34,7 +35,10 @@ CTernMailboxManager::CTernMailboxManager(std::string root, std::string userKey,
     return;
   }
   if (LoadList()) return;
-  if (!FileStampOf(m_Directory).exists && !DirMake(m_Directory, kTernMailboxDirMode)) {
+  // A new directory is put on disk with its name, or the mail later written into it
+  // could vanish with it in a crash.
+  if (!FileStampOf(m_Directory).exists &&
+      (!DirMake(m_Directory, kTernMailboxDirMode) || PlatformSyncParentDir(m_Directory) != 0)) {
     m_Error = true;
     return;
   }

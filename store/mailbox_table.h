@@ -10,7 +10,9 @@
 // Thread safety: every function may be called from any thread. Lock order: the
 // table's lock, then a manager's lock; a mailbox's named lock is waited for with
 // neither held. A manager is never discarded while it is held or one of its
-// mailboxes is open.
+// mailboxes is open. A thread that holds one mailbox while it opens another (a
+// move between mailboxes) gives a bounded wait, so that two threads doing so
+// crosswise answer Busy instead of waiting on each other for good.
 #pragma once
 
 #include <atomic>
