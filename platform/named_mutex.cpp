@@ -91,6 +91,8 @@ int PlatformNamedMutex::Map() {
   }
   if (err == 0) {
     m_Segment = static_cast<Segment*>(map);
+    m_Device = st.st_dev;
+    m_Inode = st.st_ino;
     if (fresh || m_Segment->magic != kMagic) {
       pthread_mutexattr_t attr;
       pthread_mutexattr_init(&attr);
@@ -151,7 +153,12 @@ int PlatformNamedMutex::Acquire(long timeoutMs) {
       return -1;
     }
     if (m_Segment->dead) {
-      // Its last holder removed this object; the name now stands for a new one.
+      // Its last holder removed this object, and the name now stands for a new one;
+      // or that holder died between marking the object and removing it, and the
+      // name still stands for this dead object. Then nobody else can ever remove it
+      // and every later opener would find it dead again: remove it now, while
+      // holding it (no other holder can re-point the name meanwhile).
+      if (NameStillHasThisObject()) shm_unlink(ObjectName(m_Name).c_str());
       pthread_mutex_unlock(&m_Segment->mutex);
       Unmap();
       continue;
@@ -159,6 +166,16 @@ int PlatformNamedMutex::Acquire(long timeoutMs) {
     m_Segment->depth++;
     return abandoned ? kPlatformWaitAbandoned : kPlatformWaitObject0;
   }
+}
+
+bool PlatformNamedMutex::NameStillHasThisObject() const {
+  int fd = shm_open(ObjectName(m_Name).c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool same = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_dev) == m_Device &&
+              static_cast<uint64_t>(st.st_ino) == m_Inode;
+  close(fd);
+  return same;
 }
 
 int PlatformNamedMutex::Release() {

@@ -9,6 +9,7 @@
 // afresh, so exclusion holds across the removal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class PlatformNamedMutex {
@@ -39,7 +40,10 @@ class PlatformNamedMutex {
   struct Segment;
   int Map();
   void Unmap();
+  // Whether the name still stands for the object this mutex has mapped.
+  bool NameStillHasThisObject() const;
 
   std::string m_Name;
   Segment* m_Segment = nullptr;
+  uint64_t m_Device = 0, m_Inode = 0;  // the mapped object's identity
 };

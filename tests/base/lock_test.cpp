@@ -1,5 +1,6 @@
 // Thread locks, the readers/writer lock, events and named locks across processes.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -308,6 +309,44 @@ TEST(NamedLock, AbandonedByADeadProcessIsReportedThenHeld) {
   lock.Unlock();
   close(toParent[0]);
   close(toParent[1]);
+}
+
+TEST(NamedLock, AHolderKilledWhileRemovingTheLockLeavesItUsable) {
+  // The last holder marks the lock's shared-memory object dead (its last four bytes)
+  // and then removes it. This child dies between the two; the next holder must
+  // clear the dead object away instead of finding it dead for ever. The next
+  // holder runs in a process of its own, so that a hang ends with a kill.
+  std::string name = UniqueName("TNTESTHALFGONE");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CTernNamedLock lock(name);
+    lock.Lock();
+    int fd = open(("/dev/shm" + PlatformNamedMutex::ObjectName(name)).c_str(), O_RDWR);
+    struct stat st {};
+    int32_t dead = 1;
+    if (fd < 0 || fstat(fd, &st) != 0 || pwrite(fd, &dead, sizeof dead, st.st_size - 4) != 4)
+      _exit(1);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CTernNamedLock lock(name);
+    _exit(lock.TryLock(nullptr, 2000) == 0 ? 0 : 1);
+  }
+  for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the next holder never got the lock";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(TryFromAnotherThread(name), 0);
 }
 
 TEST(NamedLock, CountersIncrementedUnderTheLockByTwoProcessesAddUp) {
