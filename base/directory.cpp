@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/message_codes.h"
 #include "base/report.h"
 
 bool CTernDirectory::Read(const std::string& path) {
@@ -13,7 +14,7 @@ bool CTernDirectory::Read(const std::string& path) {
   m_Entries.clear();
   DIR* dir = opendir(path.c_str());
   if (!dir) {
-    TernReportEventF(TernEventType::Error, 107, path, errno);
+    TernReportEventF(TernEventType::Error, kMsgDirListFailed, path, errno);
     return false;
   }
   int readError = 0;
@@ -28,8 +29,8 @@ bool CTernDirectory::Read(const std::string& path) {
     m_Entries.emplace_back(entry->d_name);
   }
   int closeError = closedir(dir) == 0 ? 0 : errno;
-  if (readError != 0) TernReportEventF(TernEventType::Error, 105, path, readError);
-  if (closeError != 0) TernReportEventF(TernEventType::Error, 106, path, closeError);
+  if (readError != 0) TernReportEventF(TernEventType::Error, kMsgDirReadFailed, path, readError);
+  if (closeError != 0) TernReportEventF(TernEventType::Error, kMsgDirCloseFailed, path, closeError);
   if (readError == 0 && closeError == 0) return true;
   m_Entries.clear();
   return false;

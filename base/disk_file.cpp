@@ -12,8 +12,9 @@
 
 #include "base/exception.h"
 #include "base/file_ops.h"
-#include "platform/sync.h"
+#include "base/message_codes.h"
 #include "base/report.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -54,14 +55,14 @@ CTernDiskFile::~CTernDiskFile() {
 
 bool CTernDiskFile::CheckOpenLocked(const char* operation) {
   if (m_Open) return true;
-  TernReportEventF(TernEventType::Error, 87, operation, m_Path);
+  TernReportEventF(TernEventType::Error, kMsgFileNotOpened, operation, m_Path);
   return false;
 }
 
 bool CTernDiskFile::Open() {
   CTernLockGuard guard(m_Lock);
   if (m_Open) {
-    TernReportEventF(TernEventType::Error, 85, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileAlreadyOpen, m_Path);
     return false;
   }
   if (!LockPathLocked()) return false;
@@ -108,11 +109,11 @@ bool CTernDiskFile::OpenDescriptorLocked() {
     int err = errno;
     if (err == EINTR) continue;
     if (err != EMFILE && err != ENFILE) {
-      TernReportEventF(TernEventType::Error, 86, m_Path, err);
+      TernReportEventF(TernEventType::Error, kMsgFileOpenFailed, m_Path, err);
       return false;
     }
     // Descriptors come free as other work finishes: wait for one.
-    TernReportEventF(TernEventType::Warning, 108, m_Path, err);
+    TernReportEventF(TernEventType::Warning, kMsgTooManyOpenFiles, m_Path, err);
     PlatformSleepMs(1000);
   }
 }
@@ -126,7 +127,7 @@ bool CTernDiskFile::Close() {
 bool CTernDiskFile::CloseLocked() {
   bool flushed = FlushBufferLocked();
   bool closed = close(m_Fd) == 0;
-  if (!closed) TernReportEventF(TernEventType::Error, 88, m_Path, errno);
+  if (!closed) TernReportEventF(TernEventType::Error, kMsgFileCloseFailed, m_Path, errno);
   m_Fd = -1;
   m_Open = false;
   UnlockPathLocked();
@@ -159,7 +160,7 @@ bool CTernDiskFile::WriteOutLocked() {
   }
   m_Buffer.clear();
   m_Consumed = 0;
-  if (err != 0) TernReportEventF(TernEventType::Error, 92, m_Path, err);
+  if (err != 0) TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, err);
   // After a failure the bytes not written are gone: the position follows the
   // system's. With Append the system wrote at the end of the file, wherever that
   // now is.
@@ -174,11 +175,11 @@ bool CTernDiskFile::WriteOutLocked() {
 bool CTernDiskFile::SeekSystemLocked(int64_t offset, int whence, int64_t* result) {
   off_t at = lseek(m_Fd, static_cast<off_t>(offset), whence);
   if (at < 0) {
-    TernReportEventF(TernEventType::Error, 90, m_Path, errno);
+    TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, errno);
     return false;
   }
   if (at > kMaxPosition) {
-    TernReportEventF(TernEventType::Error, 90, m_Path, EOVERFLOW);
+    TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, EOVERFLOW);
     return false;
   }
   if (result) *result = at;
@@ -224,7 +225,7 @@ int32_t CTernDiskFile::FillLocked() {
   int err = errno;
   m_Buffer.resize(before + static_cast<size_t>(n > 0 ? n : 0));
   if (n < 0) {
-    TernReportEventF(TernEventType::Error, 89, m_Path, err);
+    TernReportEventF(TernEventType::Error, kMsgFileReadFailed, m_Path, err);
     return -1;
   }
   return static_cast<int32_t>(n);
@@ -233,7 +234,7 @@ int32_t CTernDiskFile::FillLocked() {
 bool CTernDiskFile::MoreBeyondLimitLocked() {
   int32_t more = AvailableLocked() > 0 ? 1 : FillLocked();
   if (more == 0) return false;
-  if (more > 0) TernReportEventF(TernEventType::Error, 89, m_Path, EOVERFLOW);
+  if (more > 0) TernReportEventF(TernEventType::Error, kMsgFileReadFailed, m_Path, EOVERFLOW);
   return true;  // a failed read has been reported as such
 }
 
@@ -250,7 +251,7 @@ int32_t CTernDiskFile::Read(char* buffer, int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Read")) return -1;
   if (!buffer || length < 0) {
-    TernReportEventF(TernEventType::Error, 95, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileReadArguments, m_Path);
     return -1;
   }
   if (!StartReadingLocked()) return -1;
@@ -275,7 +276,7 @@ int32_t CTernDiskFile::Read(std::string& out) {
   size_t room = static_cast<size_t>(kMaxPosition - m_Position);
   for (;;) {
     if (AvailableLocked() > room) {
-      TernReportEventF(TernEventType::Error, 89, m_Path, EOVERFLOW);
+      TernReportEventF(TernEventType::Error, kMsgFileReadFailed, m_Path, EOVERFLOW);
       return -1;
     }
     int32_t n = FillLocked();
@@ -290,7 +291,7 @@ int32_t CTernDiskFile::Read(std::string& out) {
 
 int32_t CTernDiskFile::Write(const std::string& text) {
   if (text.size() > static_cast<size_t>(kMaxPosition)) {
-    TernReportEventF(TernEventType::Error, 96, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteArguments, m_Path);
     return -1;
   }
   return Write(text.data(), static_cast<int32_t>(text.size()));
@@ -300,16 +301,16 @@ int32_t CTernDiskFile::Write(const char* buffer, int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Write")) return -1;
   if (!buffer || length < 0) {
-    TernReportEventF(TernEventType::Error, 96, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteArguments, m_Path);
     return -1;
   }
   if (m_Mode & TernFileMode::ReadOnly) {
-    TernReportEventF(TernEventType::Error, 99, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileNotWritable, m_Path);
     return -1;
   }
   if (!StartWritingLocked()) return -1;
   if (length > kMaxPosition - m_Position) {
-    TernReportEventF(TernEventType::Error, 92, m_Path, EFBIG);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, EFBIG);
     return -1;
   }
   size_t total = static_cast<size_t>(length), done = 0;
@@ -328,7 +329,7 @@ int32_t CTernDiskFile::ReadLine(std::string& line, const char* terminator) {
   line.clear();
   if (!CheckOpenLocked("ReadLine")) return -1;
   if (!terminator || !*terminator) {
-    TernReportEventF(TernEventType::Error, 97, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileReadLineArguments, m_Path);
     return -1;
   }
   return ReadLineLocked(line, terminator, static_cast<size_t>(kMaxPosition));
@@ -340,7 +341,7 @@ int32_t CTernDiskFile::ReadLine(char* buffer, int32_t size, const char* terminat
   // A buffer of one byte holds only the zero byte: its empty lines would look like
   // the end of the file.
   if (!terminator || !*terminator || !buffer || size < 2) {
-    TernReportEventF(TernEventType::Error, 97, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileReadLineArguments, m_Path);
     return -1;
   }
   std::string line;
@@ -390,16 +391,16 @@ bool CTernDiskFile::Truncate(int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Truncate")) return false;
   if (length < 0) {
-    TernReportEventF(TernEventType::Error, 98, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileTruncateArguments, m_Path);
     return false;
   }
   if (m_Mode & TernFileMode::ReadOnly) {
-    TernReportEventF(TernEventType::Error, 99, m_Path);
+    TernReportEventF(TernEventType::Error, kMsgFileNotWritable, m_Path);
     return false;
   }
   if (!FlushBufferLocked()) return false;
   if (ftruncate(m_Fd, length) != 0) {
-    TernReportEventF(TernEventType::Error, 91, m_Path, errno);
+    TernReportEventF(TernEventType::Error, kMsgFileTruncateFailed, m_Path, errno);
     return false;
   }
   m_Position = std::min(m_Position, length);
@@ -422,7 +423,7 @@ bool CTernDiskFile::Seek(int32_t offset, int origin) {
       whence = SEEK_END;
       break;
     default:
-      TernReportEventF(TernEventType::Error, 90, m_Path, EINVAL);
+      TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, EINVAL);
       return false;
   }
   if (!FlushBufferLocked()) return false;
@@ -457,11 +458,11 @@ bool CTernDiskFile::StatLocked(int64_t& size, time_t& modified) {
     // Only pending writes change what the system reports; read-ahead stays.
     if (m_State == BufferState::Writing && !FlushBufferLocked()) return false;
     if (fstat(m_Fd, &st) != 0) {
-      TernReportEventF(TernEventType::Error, 94, m_Path, errno);
+      TernReportEventF(TernEventType::Error, kMsgFileFstatFailed, m_Path, errno);
       return false;
     }
   } else if (stat(m_Path.c_str(), &st) != 0) {
-    TernReportEventF(TernEventType::Error, 93, m_Path, errno);
+    TernReportEventF(TernEventType::Error, kMsgFileStatFailed, m_Path, errno);
     return false;
   }
   size = st.st_size;
@@ -492,7 +493,7 @@ bool CTernDiskFile::Sync() {
   if (!CheckOpenLocked("Sync")) return false;
   if (!FlushBufferLocked()) return false;
   if (fsync(m_Fd) != 0) {
-    TernReportEventF(TernEventType::Error, 92, m_Path, errno);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, errno);
     return false;
   }
   return true;

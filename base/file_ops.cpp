@@ -11,9 +11,10 @@
 
 #include "base/disk_file.h"
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "base/named_lock.h"
-#include "platform/replace.h"
 #include "base/report.h"
+#include "platform/replace.h"
 
 namespace {
 
@@ -97,18 +98,18 @@ void ReportSwitchFailure(const std::string& path, const PlatformReplaceResult& r
                          const std::string& fresh, const std::string& old) {
   switch (result.failedStep) {
     case PlatformReplaceStep::SyncNew:
-      TernReportEventF(TernEventType::Error, 92, fresh, result.error);
+      TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, fresh, result.error);
       break;
     case PlatformReplaceStep::RemoveOld:
-      TernReportEventF(TernEventType::Error, 100, old, result.error);
+      TernReportEventF(TernEventType::Error, kMsgFileUnlinkFailed, old, result.error);
       break;
     case PlatformReplaceStep::KeepOld:
-      TernReportEventF(TernEventType::Error, 101, path, old, result.error);
+      TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, path, old, result.error);
       break;
     case PlatformReplaceStep::Rename:
     case PlatformReplaceStep::SyncDir:
       // After a failed directory sync the new name is in place but not yet durable.
-      TernReportEventF(TernEventType::Error, 101, fresh, path, result.error);
+      TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, fresh, path, result.error);
       break;
     case PlatformReplaceStep::None:
       break;
@@ -127,7 +128,7 @@ bool SwitchFile(const std::string& path, const char* newSuffix, const char* oldS
 bool ReadyToSwitch(const std::string& path, const char* oldSuffix) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) return true;
-  TernReportEventF(TernEventType::Error, 101, path, path + oldSuffix, errno);
+  TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, path, path + oldSuffix, errno);
   return false;
 }
 
@@ -145,7 +146,7 @@ bool FileRemove(const std::string& path, bool lock) {
   if (guard.Failed()) return false;
   int err = RemoveFile(path);
   if (err == 0) return true;
-  TernReportEventF(TernEventType::Error, 100, path, err);
+  TernReportEventF(TernEventType::Error, kMsgFileUnlinkFailed, path, err);
   return false;
 }
 
@@ -160,19 +161,19 @@ bool FileRename(const std::string& from, const std::string& to, bool lock) {
   if (secondGuard.Failed()) return false;
   int err = RenameNoReplace(from, to);
   if (err == 0) return true;
-  TernReportEventF(TernEventType::Error, 101, from, to, err);
+  TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, from, to, err);
   return false;
 }
 
 bool DirMake(const std::string& path, uint32_t mode) {
   if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
-  TernReportEventF(TernEventType::Error, 102, path, errno);
+  TernReportEventF(TernEventType::Error, kMsgDirCreateFailed, path, errno);
   return false;
 }
 
 bool DirRemove(const std::string& path) {
   if (rmdir(path.c_str()) == 0) return true;
-  TernReportEventF(TernEventType::Error, 103, path, errno);
+  TernReportEventF(TernEventType::Error, kMsgDirRemoveFailed, path, errno);
   return false;
 }
 

@@ -1,8 +1,9 @@
 // CTernHash: the locked hash table and its lookup2 hash function.
-#include "base/ascii.h"
 #include "base/hash.h"
 
+#include "base/ascii.h"
 #include "base/exception.h"
+#include "base/message_codes.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ uint32_t CTernHash::Hash(const void* data, size_t length, uint32_t initial) {
 }
 
 CTernHash::CTernHash(int32_t initialSize, bool ignoreCase) : m_IgnoreCase(ignoreCase) {
-  if (initialSize < 0) throw CTernException(58);
+  if (initialSize < 0) throw CTernException(kMsgHashInvalidSize);
   unsigned bits = 0;
   for (uint32_t n = static_cast<uint32_t>(initialSize); n != 0; n >>= 1) bits++;
   m_Bits = bits < 1 ? 1 : bits;
@@ -132,7 +133,7 @@ void CTernHash::Grow(unsigned bits) {
   m_IterEntry = nullptr;
   if (moved != m_Count) {
     m_Count = moved;  // the table stays usable with what it really holds
-    throw CTernException(59);
+    throw CTernException(kMsgHashCorrupted);
   }
 }
 

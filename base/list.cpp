@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 
 void TernListOutOfRange(size_t position) {
   // The position goes along as event data (a huge one, from a negative index
@@ -13,7 +14,7 @@ void TernListOutOfRange(size_t position) {
   int32_t data = position > static_cast<size_t>(std::numeric_limits<int32_t>::max())
                      ? std::numeric_limits<int32_t>::max()
                      : static_cast<int32_t>(position);
-  throw CTernException(55, nullptr, data);
+  throw CTernException(kMsgListIndexOutOfRange, nullptr, data);
 }
 
-void TernListNoCompare() { throw CTernException(56); }
+void TernListNoCompare() { throw CTernException(kMsgListWithoutCompare); }

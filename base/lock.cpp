@@ -1,6 +1,7 @@
 // CTernLock, CTernRWLock and CTernEvent over pthread mutexes and condition variables.
 #include "base/lock.h"
 
+#include "base/message_codes.h"
 #include "base/report.h"
 
 namespace {
@@ -18,7 +19,7 @@ CTernLock::CTernLock() { InitRecursive(&m_Mutex); }
 CTernLock::~CTernLock() {
   long owner = m_Owner.load();
   if (owner != 0) {
-    TernReportEvent(TernEventType::Error, 170);
+    TernReportEvent(TernEventType::Error, kMsgLockHeldAtDestruction);
     // Give back what the destroying thread holds so that the mutex is free when
     // it goes away.
     if (owner == PlatformThreadId())
@@ -29,7 +30,7 @@ CTernLock::~CTernLock() {
 
 void CTernLock::Lock() {
   long me = PlatformThreadId();
-  if (m_Owner.load() == me) TernReportEvent(TernEventType::Error, 171);
+  if (m_Owner.load() == me) TernReportEvent(TernEventType::Error, kMsgLockTakenAgain);
   pthread_mutex_lock(&m_Mutex);
   m_Owner.store(me);
   m_Depth++;
@@ -40,7 +41,7 @@ void CTernLock::Unlock() {
   if (m_Owner.load() != me) {
     // Releasing a lock this thread does not hold would free someone else's
     // critical section: report it and leave the lock alone.
-    TernReportEvent(TernEventType::Error, 172);
+    TernReportEvent(TernEventType::Error, kMsgLockNotHeld);
     return;
   }
   if (--m_Depth == 0) m_Owner.store(0);
@@ -51,7 +52,7 @@ CTernRWLock::CTernRWLock() { InitRecursive(&m_Section); }
 
 CTernRWLock::~CTernRWLock() {
   if (m_Writer.load() != 0) {
-    TernReportEvent(TernEventType::Error, 176);
+    TernReportEvent(TernEventType::Error, kMsgWriteLockHeldAtDestruction);
     if (m_Writer.load() == PlatformThreadId()) pthread_mutex_unlock(&m_Section);
   }
   pthread_mutex_destroy(&m_Section);
@@ -67,12 +68,12 @@ void CTernRWLock::ReadUnlock() {
   pthread_mutex_lock(&m_Section);
   m_Readers--;
   if (m_Readers < 0) {
-    TernReportEvent(TernEventType::Error, 6);
+    TernReportEvent(TernEventType::Error, kMsgReaderCountNegative);
     TernDebugTrace(3, "CTernRWLock::ReadUnlock m_Readers < 0");
     m_Readers = 0;
   }
   if (m_Readers == 0 && !m_OkToWrite.Set()) {
-    TernReportEvent(TernEventType::Warning, 7);
+    TernReportEvent(TernEventType::Warning, kMsgOkToWriteSetFailed);
     TernDebugTrace(3, "Cannot set event on m_OkToWrite");
   }
   pthread_mutex_unlock(&m_Section);
@@ -80,7 +81,7 @@ void CTernRWLock::ReadUnlock() {
 
 void CTernRWLock::WriteLock() {
   long me = PlatformThreadId();
-  if (m_Writer.load() == me) TernReportEvent(TernEventType::Error, 175);
+  if (m_Writer.load() == me) TernReportEvent(TernEventType::Error, kMsgWriteLockTakenAgain);
   for (;;) {
     pthread_mutex_lock(&m_Section);
     if (m_Readers == 0) break;
@@ -89,7 +90,7 @@ void CTernRWLock::WriteLock() {
     // signal it between our look and our wait: never wait longer than a second.
     int rc = m_OkToWrite.Wait(1000);
     if (rc == kPlatformWaitObject0 || rc == kPlatformWaitTimeout) {
-      if (!m_OkToWrite.Reset()) TernDebugTrace(3, 8);
+      if (!m_OkToWrite.Reset()) TernDebugTrace(3, kMsgOkToWriteResetFailed);
     }
   }
   m_Writer.store(me);
@@ -98,7 +99,7 @@ void CTernRWLock::WriteLock() {
 void CTernRWLock::WriteUnlock() {
   m_Writer.store(0);
   if (m_Readers != 0) {
-    TernReportEvent(TernEventType::Error, 10, m_Readers);
+    TernReportEvent(TernEventType::Error, kMsgReadersAtWriteUnlock, m_Readers);
     m_Readers = 0;
   }
   pthread_mutex_unlock(&m_Section);
@@ -114,7 +115,7 @@ int32_t CTernRWLock::Readers() {
 CTernEvent::CTernEvent() {}
 
 void CTernEvent::Set() {
-  if (!m_Event.Set()) TernReportEvent(TernEventType::Warning, 7, 0);
+  if (!m_Event.Set()) TernReportEvent(TernEventType::Warning, kMsgOkToWriteSetFailed, 0);
 }
 
 int CTernEvent::Wait() { return m_Event.Wait(kPlatformInfinite); }

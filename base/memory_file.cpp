@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/clock.h"
+#include "base/message_codes.h"
 #include "base/report.h"
+#include "platform/clock.h"
 
 namespace {
 constexpr const char* kName = "(memoryfile)";
@@ -18,14 +19,14 @@ CTernMemoryFile::CTernMemoryFile(uint32_t mode) : m_Mode(mode), m_Modified(Platf
 
 bool CTernMemoryFile::CheckOpenLocked(const char* operation) {
   if (m_Open) return true;
-  TernReportEventF(TernEventType::Error, 87, operation, kName);
+  TernReportEventF(TernEventType::Error, kMsgFileNotOpened, operation, kName);
   return false;
 }
 
 bool CTernMemoryFile::Open() {
   CTernLockGuard guard(m_Lock);
   if (m_Open) {
-    TernReportEventF(TernEventType::Error, 85, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileAlreadyOpen, kName);
     return false;
   }
   if (m_Mode & TernFileMode::Truncate) {
@@ -48,7 +49,7 @@ int32_t CTernMemoryFile::Read(char* buffer, int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Read")) return -1;
   if (!buffer || length < 0) {
-    TernReportEventF(TernEventType::Error, 95, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileReadArguments, kName);
     return -1;
   }
   size_t at = static_cast<size_t>(m_Position);
@@ -72,7 +73,7 @@ int32_t CTernMemoryFile::Read(std::string& out) {
 
 int32_t CTernMemoryFile::Write(const std::string& text) {
   if (text.size() > static_cast<size_t>(kMaxPosition)) {
-    TernReportEventF(TernEventType::Error, 96, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteArguments, kName);
     return -1;
   }
   return Write(text.data(), static_cast<int32_t>(text.size()));
@@ -82,16 +83,16 @@ int32_t CTernMemoryFile::Write(const char* buffer, int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Write")) return -1;
   if (!buffer || length < 0) {
-    TernReportEventF(TernEventType::Error, 96, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteArguments, kName);
     return -1;
   }
   if (m_Mode & TernFileMode::ReadOnly) {
-    TernReportEventF(TernEventType::Error, 99, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileNotWritable, kName);
     return -1;
   }
   if (m_Mode & TernFileMode::Append) m_Position = static_cast<int32_t>(m_Contents.size());
   if (length > kMaxPosition - m_Position) {
-    TernReportEventF(TernEventType::Error, 92, kName, EFBIG);
+    TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, kName, EFBIG);
     return -1;
   }
   size_t at = static_cast<size_t>(m_Position);
@@ -108,7 +109,7 @@ int32_t CTernMemoryFile::ReadLine(std::string& line, const char* terminator) {
   line.clear();
   if (!CheckOpenLocked("ReadLine")) return -1;
   if (!terminator || !*terminator) {
-    TernReportEventF(TernEventType::Error, 97, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileReadLineArguments, kName);
     return -1;
   }
   return ReadLineLocked(line, terminator, static_cast<size_t>(kMaxPosition - m_Position));
@@ -120,7 +121,7 @@ int32_t CTernMemoryFile::ReadLine(char* buffer, int32_t size, const char* termin
   // A buffer of one byte holds only the zero byte: its empty lines would look like
   // the end of the file.
   if (!terminator || !*terminator || !buffer || size < 2) {
-    TernReportEventF(TernEventType::Error, 97, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileReadLineArguments, kName);
     return -1;
   }
   std::string line;
@@ -152,11 +153,11 @@ bool CTernMemoryFile::Truncate(int32_t length) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Truncate")) return false;
   if (length < 0) {
-    TernReportEventF(TernEventType::Error, 98, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileTruncateArguments, kName);
     return false;
   }
   if (m_Mode & TernFileMode::ReadOnly) {
-    TernReportEventF(TernEventType::Error, 99, kName);
+    TernReportEventF(TernEventType::Error, kMsgFileNotWritable, kName);
     return false;
   }
   m_Contents.resize(static_cast<size_t>(length), '\0');
@@ -174,12 +175,13 @@ bool CTernMemoryFile::Seek(int32_t offset, int origin) {
     case TernSeek::Current: base = m_Position; break;
     case TernSeek::End: base = static_cast<int64_t>(m_Contents.size()); break;
     default:
-      TernReportEventF(TernEventType::Error, 90, kName, EINVAL);
+      TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, kName, EINVAL);
       return false;
   }
   int64_t target = base + offset;
   if (target < 0 || target > kMaxPosition) {
-    TernReportEventF(TernEventType::Error, 90, kName, target < 0 ? EINVAL : EOVERFLOW);
+    TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, kName,
+                     target < 0 ? EINVAL : EOVERFLOW);
     return false;
   }
   m_Position = static_cast<int32_t>(target);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "base/report.h"
 
 CTernNamedLock::CTernNamedLock(const char* name) {
@@ -15,7 +16,7 @@ CTernNamedLock::CTernNamedLock(const std::string& name) { SetName(name); }
 
 CTernNamedLock::~CTernNamedLock() {
   if (m_Owner.load() != 0) {
-    TernReportEvent(TernEventType::Error, 174);
+    TernReportEvent(TernEventType::Error, kMsgNamedLockHeldAtDestruction);
     // A named mutex left held by a living thread would shut every other holder out
     // for as long as that thread lives: give it back.
     if (m_Owner.load() == PlatformThreadId()) {
@@ -30,23 +31,24 @@ void CTernNamedLock::SetName(const std::string& name) {
   m_Name = name;
   int err = m_Mutex.Open(name);
   m_Guard.WriteUnlock();
-  if (err != 0) throw CTernException(44, name, err);
+  if (err != 0) throw CTernException(kMsgNamedLockCreateFailed, name, err);
 }
 
 void CTernNamedLock::ReportReentry() {
-  if (m_Owner.load() == PlatformThreadId()) TernReportEvent(TernEventType::Error, 173);
+  if (m_Owner.load() == PlatformThreadId())
+    TernReportEvent(TernEventType::Error, kMsgNamedLockTakenAgain);
 }
 
 bool CTernNamedLock::Acquired(int result) {
   if (result == kPlatformWaitObject0) return true;
   if (result == kPlatformWaitTimeout) return false;
   if (result == kPlatformWaitAbandoned) {
-    TernReportEventF(TernEventType::Error, 42, m_Name, result);
+    TernReportEventF(TernEventType::Error, kMsgNamedLockWaitFailed, m_Name, result);
     return true;
   }
   std::string name = m_Name;
   m_Guard.WriteUnlock();
-  throw CTernException(42, name, result);
+  throw CTernException(kMsgNamedLockWaitFailed, name, result);
 }
 
 void CTernNamedLock::Lock(const char* name) {
@@ -55,7 +57,7 @@ void CTernNamedLock::Lock(const char* name) {
   m_Guard.WriteLock();
   if (!m_Mutex.IsOpen()) {
     m_Guard.WriteUnlock();
-    throw CTernException(21);
+    throw CTernException(kMsgNamedLockNoName);
   }
   Acquired(m_Mutex.Acquire(-1));
   m_Owner.store(PlatformThreadId());
@@ -68,7 +70,7 @@ int CTernNamedLock::TryLock(const char* name, long timeoutMs) {
   m_Guard.WriteLock();
   if (!m_Mutex.IsOpen()) {
     m_Guard.WriteUnlock();
-    throw CTernException(21);
+    throw CTernException(kMsgNamedLockNoName);
   }
   bool held = Acquired(m_Mutex.Acquire(timeoutMs > 0 ? timeoutMs : 0));
   if (held) m_Owner.store(PlatformThreadId());
@@ -81,11 +83,11 @@ void CTernNamedLock::Unlock() {
   m_Guard.WriteLock();
   if (!m_Mutex.IsOpen()) {
     m_Guard.WriteUnlock();
-    throw CTernException(21);
+    throw CTernException(kMsgNamedLockNoName);
   }
   int err = m_Mutex.Release();
   m_Guard.WriteUnlock();
-  if (err != 0) throw CTernException(43, m_Name, 0);
+  if (err != 0) throw CTernException(kMsgNamedLockReleaseFailed, m_Name, 0);
 }
 
 CTernNamedLockScope::CTernNamedLockScope(const std::string& name) {

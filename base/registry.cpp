@@ -1,8 +1,9 @@
 // Registry reads and writes over the platform's registry, with their failure events.
 #include "base/registry.h"
 
-#include "platform/registry_file.h"
+#include "base/message_codes.h"
 #include "base/report.h"
+#include "platform/registry_file.h"
 
 namespace {
 
@@ -31,11 +32,13 @@ int ReadValue(TernHKey root, const std::string& key, const std::string& valueNam
   else
     r = PlatformRegistryGetValue(key, valueName, value);
   if (!r.Ok()) {
-    if (!quiet) Report(KeyFailed(r.status) ? 45 : 46, key, valueName);
+    if (!quiet)
+      Report(KeyFailed(r.status) ? kMsgRegistryReadOpenKeyFailed : kMsgRegistryReadQueryFailed, key,
+             valueName);
     return 1;
   }
   if (value.size() >= kTernRegistryBufferSize) {
-    if (!quiet) Report(46, key, valueName);
+    if (!quiet) Report(kMsgRegistryReadQueryFailed, key, valueName);
     return 1;
   }
   result = CText(value);
@@ -70,7 +73,8 @@ int RegistryWrite(TernHKey root, const std::string& key, const std::string& valu
     if (r.Ok()) r = PlatformRegistrySetValue(key, valueName, CText(text));
   }
   if (!r.Ok()) {
-    Report(KeyFailed(r.status) ? 47 : 48, key, valueName);
+    Report(KeyFailed(r.status) ? kMsgRegistrySetOpenKeyFailed : kMsgRegistrySetValueFailed, key,
+           valueName);
     return 1;
   }
   return 0;
@@ -80,7 +84,7 @@ int RegistryWrite(TernHKey root, const char* key, const char* valueName, const c
   if (!key || !valueName) return 1;
   if (!text) {
     if (!*key || !*valueName) return 1;
-    Report(48, key, valueName);
+    Report(kMsgRegistrySetValueFailed, key, valueName);
     return 1;
   }
   return RegistryWrite(root, std::string(key), std::string(valueName), std::string(text));
@@ -94,7 +98,8 @@ int RegistryDelete(TernHKey root, const std::string& key, const std::string& val
   else
     r = PlatformRegistryDeleteValue(key, valueName);
   if (!r.Ok()) {
-    Report(KeyFailed(r.status) ? 49 : 50, key, valueName);
+    Report(KeyFailed(r.status) ? kMsgRegistryDeleteOpenKeyFailed : kMsgRegistryDeleteValueFailed,
+           key, valueName);
     return 1;
   }
   return 0;

@@ -9,11 +9,12 @@
 #include <utility>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "base/named_lock.h"
 #include "config/attribute_list.h"
 #include "config/config_internal.h"
-#include "platform/clock.h"
 #include "log/eventlog.h"
+#include "platform/clock.h"
 
 std::atomic<Configuration*> Configuration::s_Process{nullptr};
 
@@ -165,7 +166,7 @@ int Configuration::CreateLocked(char type, const std::string& name) {
     m_Objects.Insert(KeyOf(type, name), object);
   } catch (const std::bad_alloc&) {
     delete object;
-    TernReportEvent(TernEventType::Error, 22);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     return kChangeFailed;
   }
   return kChangeApplied;

@@ -11,11 +11,12 @@
 #include "base/disk_file.h"
 #include "base/file_ops.h"
 #include "base/memory_file.h"
+#include "base/message_codes.h"
 #include "config/attribute_list.h"
 #include "config/config_internal.h"
 #include "config/configuration.h"
-#include "platform/clock.h"
 #include "log/eventlog.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -85,17 +86,17 @@ int Configuration::LoadFileLocked(int index) {
   FileStamp& stamp = m_Stamps[index];
   stamp = StampOf(path);
   if (path.empty()) {
-    TernReportEvent(TernEventType::Error, 23);
+    TernReportEvent(TernEventType::Error, kMsgFileNameNotSupplied);
     return 1;
   }
   if (!stamp.present) {
-    TernReportEventF(TernEventType::Error, 3, path, ENOENT);
+    TernReportEventF(TernEventType::Error, kMsgCouldNotOpenFile, path, ENOENT);
     return 1;
   }
   CTernDiskFile file(path, TernFileMode::ReadOnly);
   if (!file.Open()) {
     int err = errno;
-    TernReportEventF(TernEventType::Error, 3, path, err ? err : EIO);
+    TernReportEventF(TernEventType::Error, kMsgCouldNotOpenFile, path, err ? err : EIO);
     return 1;
   }
   file.ModificationTime(stamp.modified);
@@ -106,17 +107,18 @@ int Configuration::LoadFileLocked(int index) {
   if (n > 0) digest.Add(line);
   StripLineEnd(line);
   if (n <= 0 || line.size() < 3 || line.compare(0, 2, "# ") != 0) {
-    TernReportEventF(TernEventType::Error, 24, path, 1);
+    TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, path, 1);
     return 1;
   }
   if (line[2] != kFormatVersion) {
-    TernReportEventF(TernEventType::Error, 25, path, std::string(1, line[2]));
+    TernReportEventF(TernEventType::Error, kMsgConfigUnsupportedVersion, path,
+                     std::string(1, line[2]));
     return 1;
   }
   for (int lineNumber = 2;; ++lineNumber) {
     n = file.ReadLine(line, "\n");
     if (n < 0) {
-      TernReportEventF(TernEventType::Error, 24, path, lineNumber);
+      TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, path, lineNumber);
       return 1;
     }
     if (n == 0) break;
@@ -132,7 +134,7 @@ int Configuration::LoadFileLocked(int index) {
 int Configuration::LoadLineLocked(int index, const std::string& line, int lineNumber) {
   const std::string& path = m_Paths[index];
   auto corrupt = [&]() {
-    TernReportEventF(TernEventType::Error, 24, path, lineNumber);
+    TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, path, lineNumber);
     return 1;
   };
   if (line.empty()) return corrupt();
@@ -148,7 +150,7 @@ int Configuration::LoadLineLocked(int index, const std::string& line, int lineNu
 
   if (kind == 'S') {
     if (!existing) {
-      TernReportEventF(TernEventType::Error, 27, path, lineNumber);
+      TernReportEventF(TernEventType::Error, kMsgConfigSettingBeforeDefinition, path, lineNumber);
       return 1;
     }
     AttributeTable settings;
@@ -156,7 +158,8 @@ int Configuration::LoadLineLocked(int index, const std::string& line, int lineNu
     if (ParseAttributeList(body, settings))
       added = existing->AddEvent(settings, index == kVendorFile, PlatformNow());
     // A refused event costs only its own line.
-    if (!EventAccepted(added)) TernReportEventF(TernEventType::Warning, 24, path, lineNumber);
+    if (!EventAccepted(added))
+      TernReportEventF(TernEventType::Warning, kMsgConfigCorrupt, path, lineNumber);
     return 0;
   }
 
@@ -177,14 +180,14 @@ int Configuration::LoadLineLocked(int index, const std::string& line, int lineNu
     return 0;
   }
   if (existing) {
-    TernReportEventF(TernEventType::Warning, 26, path, key, lineNumber);
+    TernReportEventF(TernEventType::Warning, kMsgConfigDuplicateDefinition, path, key, lineNumber);
     return 0;
   }
   ConfigObject* object = nullptr;
   try {
     object = MakeConfigObject(key[0], key.substr(1));
   } catch (const std::bad_alloc&) {
-    TernReportEvent(TernEventType::Error, 22);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     return 1;
   }
   if (!object) return corrupt();
@@ -290,7 +293,7 @@ int Configuration::WriteOrRefuseLocked() {
   if (m_Corrupt) {
     // A configuration that did not load completely is never written back, so
     // that a damaged file is not made worse.
-    TernReportEvent(TernEventType::Error, 28);
+    TernReportEvent(TernEventType::Error, kMsgWriteCorruptConfig);
   } else {
     result = WriteFilesLocked();
   }
@@ -324,7 +327,7 @@ int Configuration::WriteFilesLocked() {
     });
   }
   if (!ok) {
-    TernReportEventF(TernEventType::Error, 29, SharedPath());
+    TernReportEventF(TernEventType::Error, kMsgErrorWritingFile, SharedPath());
     return 1;
   }
   std::string texts[2] = {shared.Contents(), local.Contents()};

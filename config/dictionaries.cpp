@@ -1,5 +1,4 @@
 // DictionaryStore: loading and saving the dictionary files, and scoring text.
-#include "base/ascii.h"
 #include "config/dictionaries.h"
 
 #include <algorithm>
@@ -11,12 +10,14 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/disk_file.h"
 #include "base/exception.h"
 #include "base/file_ops.h"
+#include "base/message_codes.h"
 #include "config/list_dict_file.h"
-#include "platform/clock.h"
 #include "log/eventlog.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ constexpr size_t kMaxWord = 4095;
 constexpr size_t kPhraseLimit = 4096;
 constexpr int kReloadInterval = 10;
 constexpr size_t kMaxPrimaryField = 6;
-constexpr int kFoundCode = 470;
 
 void ReleaseEntry(void* value) { delete static_cast<DictionaryEntry*>(value); }
 
@@ -202,7 +202,7 @@ int DictionaryStore::Load(int force) {
     ok = LoadFileLocked(m_VendorPath, true) && LoadFileLocked(m_LocalPath, false);
     if (ok) IndexLoadedLocked();
   } catch (const std::bad_alloc&) {
-    TernReportEvent(TernEventType::Error, 22);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     ok = false;
   } catch (const CTernException&) {
     ok = false;  // reported when it was made
@@ -236,7 +236,7 @@ bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
     int32_t primary = 0, secondary = 0;
     if (!SplitDictionaryLine(line, fields) || !ScoreField(fields.primary, primary) ||
         !ScoreField(fields.secondary, secondary)) {
-      TernReportEventF(TernEventType::Error, 24, path, reader.LineNumber());
+      TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, path, reader.LineNumber());
       return false;
     }
     auto entry = std::make_unique<DictionaryEntry>();
@@ -450,7 +450,7 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
     m_Lock.ReadUnlock();
     return 1;
   }
-  const std::string foundWord = m_Messages.Text(kFoundCode);
+  const std::string foundWord = m_Messages.Text(kMsgFound);
   const size_t headRoom = foundWord.size() + 10;
   Scan scan;
   StartScanLocked(scan, dictsInUse);
@@ -561,7 +561,7 @@ int DictionaryStore::AddWord(std::string_view word, std::string_view dictionary,
     TernSwapHalves(key);
   } catch (const std::bad_alloc&) {
     delete entry;
-    TernReportEvent(TernEventType::Error, 22);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     return 1;
   }
   m_Lock.WriteLock();
@@ -584,7 +584,7 @@ int DictionaryStore::Save() {
   m_Lock.WriteLock();
   if (m_Error) {
     m_Lock.WriteUnlock();
-    TernReportEvent(TernEventType::Error, 28);
+    TernReportEvent(TernEventType::Error, kMsgWriteCorruptConfig);
     return 1;
   }
   bool ok = false;

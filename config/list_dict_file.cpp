@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "base/disk_file.h"
-#include "platform/clock.h"
+#include "base/message_codes.h"
 #include "log/eventlog.h"
+#include "platform/clock.h"
 
 void TernSwapHalves(std::string& text) {
   for (char& c : text) c = TernSwapHalves(c);
@@ -36,7 +37,7 @@ bool CTernListDictReader::ReadHeader() {
   std::string line;
   int32_t n = m_File.ReadLine(line, m_Exchanged ? "\xA0" : "\n");
   if (n <= 0) {
-    TernReportEventF(TernEventType::Error, 24, m_Path, 0);
+    TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, 0);
     return false;
   }
   if (m_Exchanged) {
@@ -48,10 +49,10 @@ bool CTernListDictReader::ReadHeader() {
   }
   switch (TernCheckListDictHeader(line)) {
     case TernHeaderState::Corrupt:
-      TernReportEventF(TernEventType::Error, 24, m_Path, 0);
+      TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, 0);
       return false;
     case TernHeaderState::Unsupported:
-      TernReportEventF(TernEventType::Error, 25, m_Path,
+      TernReportEventF(TernEventType::Error, kMsgConfigUnsupportedVersion, m_Path,
                        std::string(1, line.size() > 2 ? line[2] : ' '));
       return false;
     case TernHeaderState::Ok:
@@ -69,7 +70,7 @@ int CTernListDictReader::Next(std::string& line) {
     int32_t n = m_File.ReadLine(line, m_Exchanged ? "\xA0" : "\n");
     if (n == 0) return 0;
     if (n < 0) {
-      TernReportEventF(TernEventType::Error, 24, m_Path, m_LineNumber);
+      TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, m_LineNumber);
       return -1;
     }
   }

@@ -1,5 +1,4 @@
 // ListStore: the lists file in memory, its look-ups and its changes.
-#include "base/ascii.h"
 #include "config/lists.h"
 
 #include <algorithm>
@@ -7,16 +6,18 @@
 #include <new>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/disk_file.h"
 #include "base/exception.h"
 #include "base/file_ops.h"
 #include "base/format.h"
+#include "base/message_codes.h"
 #include "config/attribute_table.h"
 #include "config/configuration.h"
 #include "config/list_dict_file.h"
+#include "log/eventlog.h"
 #include "net/mail_address.h"
 #include "platform/clock.h"
-#include "log/eventlog.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ int ListStore::Load(int force) {
     CTernDataSetLock named(kListFileLock);
     ok = LoadFileLocked(entries);
   } catch (const std::bad_alloc&) {
-    TernReportEvent(TernEventType::Error, 22);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     ok = false;
   } catch (const CTernException&) {
     ok = false;  // reported when it was made
@@ -187,10 +188,10 @@ bool ListStore::LoadFileLocked(std::vector<Entry>& entries) {
     } else if (prefix == previousPrefix) {
       run++;
     } else {
-      TernReportEventF(TernEventType::Warning, 33, m_Path, prefix);
+      TernReportEventF(TernEventType::Warning, kMsgListNotSorted, m_Path, prefix);
     }
     if (separator == std::string::npos) {
-      TernReportEventF(TernEventType::Error, 24, m_Path, reader.LineNumber());
+      TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, reader.LineNumber());
       return false;
     }
     ReserveLocked(entries);
@@ -423,7 +424,7 @@ int ListStore::Save() {
   m_Lock.WriteLock();
   if (m_Error) {
     m_Lock.WriteUnlock();
-    TernReportEvent(TernEventType::Error, 28);
+    TernReportEvent(TernEventType::Error, kMsgWriteCorruptConfig);
     return 1;
   }
   bool ok = false;

@@ -9,6 +9,7 @@
 
 #include "base/directory.h"
 #include "base/file_ops.h"
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "platform/clock.h"
 
@@ -296,16 +297,55 @@ struct Label {
   int code;
 };
 constexpr Label kLabels[] = {
-    {kActRealm, 266},  {kActAction, 268},       {kActResult, 283},      {kActUser, 434},
-    {kActClient, 431}, {kActServer, 335},       {kActFrom, 249},        {kActTo, 250},
-    {kActSubject, 251}, {kActSize, 245},        {kActType, 288},        {kActName, 289},
-    {kActMailbox, 240}, {kActMailboxId, 310},   {kActSmtpId, 333},      {kActInfo, 290},
-    {kActInfo2, 312},  {kActWarning, 405},      {kActLastResponse, 291}, {kActLastCommand, 313},
+    {kActRealm, kMsgRealm},
+    {kActAction, kMsgAction},
+    {kActResult, kMsgResult},
+    {kActUser, kMsgUser},
+    {kActClient, kMsgClient},
+    {kActServer, kMsgServer},
+    {kActFrom, kMsgFrom},
+    {kActTo, kMsgTo},
+    {kActSubject, kMsgSubject},
+    {kActSize, kMsgSize},
+    {kActType, kMsgType},
+    {kActName, kMsgName},
+    {kActMailbox, kMsgMailbox},
+    {kActMailboxId, kMsgMailboxId},
+    {kActSmtpId, kMsgSmtpId},
+    {kActInfo, kMsgInfo},
+    {kActInfo2, kMsgInfo2},
+    {kActWarning, kMsgWarning},
+    {kActLastResponse, kMsgLastResponse},
+    {kActLastCommand, kMsgLastCommand},
 };
-constexpr int kRealmWords[] = {235, 236, 267, 231};
-constexpr int kActionWords[] = {269, 270, 271, 272, 273, 274, 275, 276, 277, 278, 279, 280, 282,
-                                304, 305, 306, 307, 314, 331, 332, 336, 281, 308, 309, 391, 392};
-constexpr int kResultWords[] = {284, 285, 389, 390};
+constexpr int kRealmWords[] = {kMsgSmtp, kMsgPop, kMsgAdministration, kMsgWebClient};
+constexpr int kActionWords[] = {kMsgLogin,
+                                kMsgLogoff,
+                                kMsgConnectedTo,
+                                kMsgDisconnected,
+                                kMsgMessageAccepted,
+                                kMsgMessageDelivered,
+                                kMsgMessageBounced,
+                                kMsgMessageDropped,
+                                kMsgObjectAdded,
+                                kMsgObjectDeleted,
+                                kMsgObjectScheduled,
+                                kMsgObjectModified,
+                                kMsgConnectionFrom,
+                                kMsgProtocolViolation,
+                                kMsgMessageDeleted,
+                                kMsgAccessViolation,
+                                kMsgMessageRead,
+                                kMsgContentViolation,
+                                kMsgMessageRejected,
+                                kMsgProcessingCompleted,
+                                kMsgDeliveryAttemptFailed,
+                                kMsgObjectRenamed,
+                                kMsgMessageMoved,
+                                kMsgMessageEdited,
+                                kMsgMessageApproval,
+                                kMsgAutoLocked};
+constexpr int kResultWords[] = {kMsgSucceeded, kMsgFailed, kMsgApproved, kMsgBounced};
 }  // namespace
 
 bool CTernActivityReader::Decode(int key, const CTernActivityRecord& record, std::string& label,
@@ -325,8 +365,9 @@ bool CTernActivityReader::Decode(int key, const CTernActivityRecord& record, std
   if (key == kActAction) word(kActionWords, std::size(kActionWords));
   if (key == kActResult) word(kResultWords, std::size(kResultWords));
   if (key == kActType && value.size() == 1) {
-    static const std::pair<char, int> types[] = {{'C', 431}, {'D', 432}, {'G', 430},
-                                                 {'L', 433}, {'S', 435}, {'U', 434}};
+    static const std::pair<char, int> types[] = {{'C', kMsgClient}, {'D', kMsgDictionary},
+                                                 {'G', kMsgCast},   {'L', kMsgList},
+                                                 {'S', kMsgSystem}, {'U', kMsgUser}};
     for (const auto& [letter, code] : types)
       if (value[0] == letter) value = messages.Text(code);
   }

@@ -7,14 +7,13 @@
 #include <thread>
 
 #include "base/lock.h"
+#include "base/message_codes.h"
+#include "log/eventlog.h"
 #include "message/mail_time.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
-#include "log/eventlog.h"
 
 namespace {
-
-constexpr int kTimerThreadFailed = 51;
 
 struct ClockState {
   CTernLock lock;  // guards zone
@@ -51,7 +50,7 @@ void StartOnce() {
       std::thread(Tick).detach();
       state.running = true;
     } catch (const std::system_error&) {
-      TernReportEvent(TernEventType::Error, kTimerThreadFailed);
+      TernReportEvent(TernEventType::Error, kMsgTimerThreadFailed);
     }
   });
 }

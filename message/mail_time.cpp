@@ -1,10 +1,11 @@
 // CTernTime and the calendar conversion: days since 1970 to and from the
 // Gregorian calendar, and the date forms written into mail and pages.
-#include "base/ascii.h"
 #include "message/mail_time.h"
 
 #include <cstdio>
 
+#include "base/ascii.h"
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "message/clock.h"
 #include "message/date_parser.h"
@@ -12,8 +13,6 @@
 namespace {
 
 // Message table codes of the English day and month names.
-constexpr int kMondayCode = 444;  // "Mon", then "Monday", "Tue", ... "Sunday"
-constexpr int kJanuaryCode = 458;  // "Jan" .. "Dec"
 
 constexpr long kSecondsPerDay = 86400;
 // The end of year 9999: later times are held as this, so that every time has a
@@ -94,17 +93,17 @@ long TernZoneSeconds(int zone) { return (zone / 100 * 60L + zone % 100) * 60L; }
 const char* TernDayAbbreviation(int weekday) {
   if (weekday < 0 || weekday > 6) return "";
   // The table runs Monday to Sunday; weekday 0 is Sunday.
-  return TextOrEmpty(kMondayCode + 2 * ((weekday + 6) % 7));
+  return TextOrEmpty(kMsgMon + 2 * ((weekday + 6) % 7));
 }
 
 const char* TernDayName(int weekday) {
   if (weekday < 0 || weekday > 6) return "";
-  return TextOrEmpty(kMondayCode + 2 * ((weekday + 6) % 7) + 1);
+  return TextOrEmpty(kMsgMon + 2 * ((weekday + 6) % 7) + 1);
 }
 
 const char* TernMonthAbbreviation(int month) {
   if (month < 1 || month > 12) return "";
-  return TextOrEmpty(kJanuaryCode + month - 1);
+  return TextOrEmpty(kMsgJan + month - 1);
 }
 
 int TernHourWithSuffix(int hour, std::string_view suffix) {

@@ -7,22 +7,21 @@
 
 #include "base/exception.h"
 #include "base/file_ops.h"
+#include "base/message_codes.h"
+#include "log/eventlog.h"
 #include "message/clock.h"
 #include "message/random.h"
 #include "platform/clock.h"
 #include "platform/replace.h"
-#include "log/eventlog.h"
 
 namespace {
 
-constexpr int kMemoryAllocationFailed = 22;
-constexpr int kErrorWritingFile = 29;
 // New identifiers tried before Create gives up: 32678 numbers per second are
 // available, so reaching this means the directory cannot be used.
 constexpr int kCreateAttempts = 10000;
 
 bool ReportWriteError(const std::string& path) {
-  TernReportEventF(TernEventType::Error, kErrorWritingFile, path);
+  TernReportEventF(TernEventType::Error, kMsgErrorWritingFile, path);
   return false;
 }
 
@@ -44,7 +43,7 @@ std::unique_ptr<CTernQueuedMessage> CTernQueuedMessage::Make(const std::string& 
   try {
     return std::unique_ptr<CTernQueuedMessage>(new CTernQueuedMessage(identifier, directory));
   } catch (const std::bad_alloc&) {
-    TernReportEvent(TernEventType::Error, kMemoryAllocationFailed);
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
   } catch (const CTernException&) {
     // The lock could not be made; reported by the exception.
   }

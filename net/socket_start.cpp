@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "base/message_codes.h"
 #include "log/eventlog.h"
 
 namespace {
@@ -20,7 +21,7 @@ bool TernStartSockets() {
   std::lock_guard<std::mutex> guard(lock);
   if (!done) {
     int error = StartPlatformSockets();
-    if (error != 0) TernReportEventF(TernEventType::Error, 139, error);
+    if (error != 0) TernReportEventF(TernEventType::Error, kMsgSocketStartupFailed, error);
     result = error == 0;
     done = true;
   }

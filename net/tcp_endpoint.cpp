@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "log/eventlog.h"
 
 namespace {
@@ -50,13 +51,14 @@ CTernTcpEndpoint::~CTernTcpEndpoint() {
 
 PlatformSocket CTernTcpEndpoint::NewSocketLocked() {
   PlatformSocket s = PlatformSocketOpen(true);
-  if (s == kPlatformInvalidSocket) throw CTernException(123, DescribeLocked(), PlatformSocketError());
+  if (s == kPlatformInvalidSocket)
+    throw CTernException(kMsgTcpSocketFailed, DescribeLocked(), PlatformSocketError());
   return s;
 }
 
 void CTernTcpEndpoint::ReleaseLocked(PlatformSocket s, size_t index) {
   if (PlatformSocketClose(s) != 0)
-    throw CTernException(128, DescribeLocked(index), PlatformSocketError());
+    throw CTernException(kMsgTcpClosesocketFailed, DescribeLocked(index), PlatformSocketError());
 }
 
 void CTernTcpEndpoint::ResetLocked() {
@@ -79,13 +81,17 @@ bool CTernTcpEndpoint::Connect(const CTernNetAddress& address) {
 
 bool CTernTcpEndpoint::ConnectLocked() {
   switch (m_State.load()) {
-    case TernTcpState::Connected: Report(TernEventType::Error, 115, DescribeLocked()); return false;
-    case TernTcpState::Listening: Report(TernEventType::Error, 116, DescribeLocked()); return false;
+    case TernTcpState::Connected:
+      Report(TernEventType::Error, kMsgTcpAlreadyConnected, DescribeLocked());
+      return false;
+    case TernTcpState::Listening:
+      Report(TernEventType::Error, kMsgTcpIsListening, DescribeLocked());
+      return false;
     case TernTcpState::Disconnected: break;
   }
   std::vector<uint32_t> addresses;
   if (!m_Address.Resolve(addresses)) {
-    Report(TernEventType::Error, 122, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNoAddresses, DescribeLocked());
     return false;
   }
   ResetLocked();
@@ -97,7 +103,7 @@ bool CTernTcpEndpoint::ConnectLocked() {
       m_State = TernTcpState::Connected;
       return true;
     }
-    Report(TernEventType::Warning, 125, DescribeLocked(i), PlatformSocketError());
+    Report(TernEventType::Warning, kMsgTcpConnectFailed, DescribeLocked(i), PlatformSocketError());
     // A socket whose connect failed cannot be used again: start the next attempt
     // with a fresh one.
     ReleaseLocked(s, i);
@@ -110,8 +116,12 @@ bool CTernTcpEndpoint::ConnectLocked() {
 bool CTernTcpEndpoint::Listen(const CTernNetAddress& address) {
   CTernLockGuard guard(m_Lock);
   switch (m_State.load()) {
-    case TernTcpState::Listening: Report(TernEventType::Warning, 114, DescribeLocked()); return false;
-    case TernTcpState::Connected: Report(TernEventType::Warning, 117, DescribeLocked()); return false;
+    case TernTcpState::Listening:
+      Report(TernEventType::Warning, kMsgTcpAlreadyListening, DescribeLocked());
+      return false;
+    case TernTcpState::Connected:
+      Report(TernEventType::Warning, kMsgTcpIsConnected, DescribeLocked());
+      return false;
     case TernTcpState::Disconnected: break;
   }
   m_Address = address;
@@ -128,10 +138,12 @@ bool CTernTcpEndpoint::Listen(const CTernNetAddress& address) {
   size_t index = 0;
   for (; index < addresses.size() && !bound; ++index) {
     bound = PlatformSocketBind(s, addresses[index], port, true) == 0;
-    if (!bound) Report(TernEventType::Error, 129, DescribeLocked(index), PlatformSocketError());
+    if (!bound)
+      Report(TernEventType::Error, kMsgTcpBindFailed, DescribeLocked(index), PlatformSocketError());
   }
   if (bound && PlatformSocketListen(s, kTernListenBacklog) != 0) {
-    Report(TernEventType::Error, 130, DescribeLocked(index - 1), PlatformSocketError());
+    Report(TernEventType::Error, kMsgTcpListenFailed, DescribeLocked(index - 1),
+           PlatformSocketError());
     bound = false;
   }
   if (!bound) {
@@ -146,17 +158,17 @@ bool CTernTcpEndpoint::Listen(const CTernNetAddress& address) {
 bool CTernTcpEndpoint::Accept(CTernTcpEndpoint& target, int timeout) {
   if (&target == this) {
     CTernLockGuard guard(m_Lock);
-    Report(TernEventType::Error, 121, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotDisconnected, DescribeLocked());
     return false;
   }
   PairGuard guard(m_Lock, target.m_Lock);
   m_TimedOut = false;
   if (m_State.load() != TernTcpState::Listening) {
-    Report(TernEventType::Error, 120, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotListening, DescribeLocked());
     return false;
   }
   if (target.m_State.load() != TernTcpState::Disconnected) {
-    Report(TernEventType::Error, 121, target.DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotDisconnected, target.DescribeLocked());
     return false;
   }
   if (timeout >= 1 && WaitLocked(timeout * 1000L) != 1) return false;
@@ -166,7 +178,7 @@ bool CTernTcpEndpoint::Accept(CTernTcpEndpoint& target, int timeout) {
   if (s == kPlatformInvalidSocket) {
     // A client that reset its connection before it was accepted is not a fault.
     if (!PlatformSocketPeerGone(PlatformSocketError()))
-      Report(TernEventType::Error, 131, DescribeLocked(), PlatformSocketError());
+      Report(TernEventType::Error, kMsgTcpAcceptFailed, DescribeLocked(), PlatformSocketError());
     return false;
   }
   target.ResetLocked();
@@ -179,13 +191,13 @@ bool CTernTcpEndpoint::Accept(CTernTcpEndpoint& target, int timeout) {
 bool CTernTcpEndpoint::LocalName(CTernNetAddress& address) {
   CTernLockGuard guard(m_Lock);
   if (m_State.load() == TernTcpState::Disconnected) {
-    Report(TernEventType::Error, 118, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpIsDisconnected, DescribeLocked());
     return false;
   }
   uint32_t ip = 0;
   uint16_t port = 0;
   if (PlatformSocketLocalName(m_Socket, ip, port) != 0) {
-    Report(TernEventType::Error, 132, DescribeLocked(), PlatformSocketError());
+    Report(TernEventType::Error, kMsgTcpGetsocknameFailed, DescribeLocked(), PlatformSocketError());
     return false;
   }
   address = CTernNetAddress(ip, port);
@@ -195,14 +207,15 @@ bool CTernTcpEndpoint::LocalName(CTernNetAddress& address) {
 bool CTernTcpEndpoint::PeerName(CTernNetAddress& address) {
   CTernLockGuard guard(m_Lock);
   if (m_State.load() != TernTcpState::Connected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return false;
   }
   uint32_t ip = 0;
   uint16_t port = 0;
   if (PlatformSocketPeerName(m_Socket, ip, port) != 0) {
     if (!PlatformSocketPeerGone(PlatformSocketError()))
-      Report(TernEventType::Error, 133, DescribeLocked(), PlatformSocketError());
+      Report(TernEventType::Error, kMsgTcpGetpeernameFailed, DescribeLocked(),
+             PlatformSocketError());
     return false;
   }
   address = CTernNetAddress(ip, port);
@@ -213,7 +226,7 @@ int CTernTcpEndpoint::WaitLocked(long milliseconds) {
   if (milliseconds < 1) return 1;
   int rc = PlatformSocketWaitReadableMs(m_Socket, milliseconds);
   if (rc < 0) {
-    Report(TernEventType::Error, 134, DescribeLocked(), PlatformSocketError());
+    Report(TernEventType::Error, kMsgTcpSelectFailed, DescribeLocked(), PlatformSocketError());
     return -1;
   }
   if (rc == 0) m_TimedOut = true;
@@ -244,11 +257,11 @@ long CTernTcpEndpoint::Receive(void* buffer, long count, int timeout) {
   CTernLockGuard guard(m_Lock);
   m_TimedOut = false;
   if (m_State.load() != TernTcpState::Connected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return -1;
   }
   if (!buffer || count < 0) {
-    Report(TernEventType::Error, 136, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpReceiveArguments, DescribeLocked());
     return -1;
   }
   if (!FillLocked(static_cast<size_t>(count), timeout)) return -1;
@@ -259,7 +272,7 @@ long CTernTcpEndpoint::Receive(CTernString& text, long count, int timeout) {
   CTernLockGuard guard(m_Lock);
   m_TimedOut = false;
   if (m_State.load() != TernTcpState::Connected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return -1;
   }
   size_t want = count > 0 ? static_cast<size_t>(count) : std::numeric_limits<size_t>::max();
@@ -329,11 +342,11 @@ long CTernTcpEndpoint::ReceiveLineLocked(CTernString& text, std::string_view ter
   m_TimedOut = false;
   m_Overlong = false;
   if (m_State.load() != TernTcpState::Connected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return -1;
   }
   if (terminator.empty()) {
-    Report(TernEventType::Error, 137, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpReceiveLineArguments, DescribeLocked());
     return -1;
   }
   std::string line = append ? text.Str() : std::string();
@@ -362,11 +375,11 @@ long CTernTcpEndpoint::ReceiveLineLocked(CTernString& text, std::string_view ter
 long CTernTcpEndpoint::Send(const void* buffer, long length) {
   CTernLockGuard guard(m_Lock);
   if (m_State.load() != TernTcpState::Connected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return -1;
   }
   if (!buffer || length < 0) {
-    Report(TernEventType::Error, 138, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpSendArguments, DescribeLocked());
     return -1;
   }
   return PlatformSocketSend(m_Socket, buffer, static_cast<size_t>(length));
@@ -391,7 +404,7 @@ bool CTernTcpEndpoint::TakeOver(CTernTcpEndpoint& other) {
   if (&other == this) return true;
   PairGuard guard(m_Lock, other.m_Lock);
   if (m_State.load() == TernTcpState::Connected) {
-    Report(TernEventType::Error, 115, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpAlreadyConnected, DescribeLocked());
     return false;
   }
   if (m_State.load() == TernTcpState::Listening && !CloseLocked()) return false;
@@ -413,7 +426,7 @@ bool CTernTcpEndpoint::TakeOver(CTernTcpEndpoint& other) {
 bool CTernTcpEndpoint::WaitReadable(int timeout) {
   CTernLockGuard guard(m_Lock);
   if (m_State.load() == TernTcpState::Disconnected) {
-    Report(TernEventType::Error, 119, DescribeLocked());
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
     return false;
   }
   if (timeout < 1 || m_Buffer.Length() > 0) return true;
@@ -432,17 +445,17 @@ bool CTernTcpEndpoint::Close() {
 
 bool CTernTcpEndpoint::CloseLocked() {
   if (m_State.load() == TernTcpState::Disconnected) {
-    Report(TernEventType::Warning, 113, DescribeLocked());
+    Report(TernEventType::Warning, kMsgTcpAlreadyDisconnected, DescribeLocked());
     return false;
   }
   // A peer that has already gone makes shutdown (and, rarely, close) fail: that is
   // the ordinary end of a conversation, not an event for the administrator.
   if (m_State.load() == TernTcpState::Connected && PlatformSocketShutdownSend(m_Socket) != 0 &&
       !PlatformSocketPeerGone(PlatformSocketError()))
-    Report(TernEventType::Warning, 124, DescribeLocked(), PlatformSocketError());
+    Report(TernEventType::Warning, kMsgTcpShutdownFailed, DescribeLocked(), PlatformSocketError());
   bool ok = PlatformSocketClose(m_Socket) == 0;
   if (!ok && !PlatformSocketPeerGone(PlatformSocketError()))
-    Report(TernEventType::Error, 126, DescribeLocked(), PlatformSocketError());
+    Report(TernEventType::Error, kMsgTcpCloseFailed, DescribeLocked(), PlatformSocketError());
   m_Socket = kPlatformInvalidSocket;
   m_State = TernTcpState::Disconnected;
   m_Buffer.Clear();

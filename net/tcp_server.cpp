@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "log/activity_log.h"
 #include "platform/sync.h"
 
 namespace {
 
-const TernServerMessages kTcpMessages{141, 143, 146, 147, 148, 149};
+const TernServerMessages kTcpMessages{kMsgTcpServerStartArguments, kMsgTcpServerAlreadyStarted,
+                                      kMsgTcpServerListenFailed,   kMsgTcpServerThreadException,
+                                      kMsgTcpServerThreadsShort,   kMsgTcpServerRestartFailed};
 
 // After a failed accept (descriptors exhausted, say) the listener waits before the
 // next one, doubling the pause up to a second, so it neither spins nor floods the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/message_codes.h"
 #include "log/eventlog.h"
 
 CTernUdpEndpoint::~CTernUdpEndpoint() {
@@ -22,7 +23,7 @@ void CTernUdpEndpoint::Report(int code, int error) {
 PlatformSocket CTernUdpEndpoint::NewSocketLocked() {
   PlatformSocket s = PlatformSocketOpen(false);
   if (s == kPlatformInvalidSocket)
-    throw CTernException(185, m_Address.Describe(), PlatformSocketError());
+    throw CTernException(kMsgUdpSocketFailed, m_Address.Describe(), PlatformSocketError());
   return s;
 }
 
@@ -30,7 +31,7 @@ bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
   CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (m_Open.load()) {
-    Report(191);
+    Report(kMsgUdpIsConnected);
     return false;
   }
   m_Address = address;
@@ -48,10 +49,11 @@ bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
       m_Open = true;
       return true;
     }
-    TernReportEventF(TernEventType::Error, 181, m_Address.Describe(i), PlatformSocketError());
+    TernReportEventF(TernEventType::Error, kMsgUdpBindFailed, m_Address.Describe(i),
+                     PlatformSocketError());
   }
   if (PlatformSocketClose(s) != 0)
-    throw CTernException(186, m_Address.Describe(), PlatformSocketError());
+    throw CTernException(kMsgUdpClosesocketFailed, m_Address.Describe(), PlatformSocketError());
   return false;
 }
 
@@ -59,13 +61,13 @@ bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
   CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (m_Open.load()) {
-    Report(191);
+    Report(kMsgUdpIsConnected);
     return false;
   }
   m_Address = address;
   std::vector<uint32_t> addresses;
   if (!m_Address.Resolve(addresses)) {
-    Report(177);
+    Report(kMsgUdpNoAddresses);
     return false;
   }
   PlatformSocket s = NewSocketLocked();
@@ -77,10 +79,11 @@ bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
       m_Open = true;
       return true;
     }
-    TernReportEventF(TernEventType::Warning, 178, m_Address.Describe(i), PlatformSocketError());
+    TernReportEventF(TernEventType::Warning, kMsgUdpConnectFailed, m_Address.Describe(i),
+                     PlatformSocketError());
   }
   if (PlatformSocketClose(s) != 0)
-    throw CTernException(186, m_Address.Describe(), PlatformSocketError());
+    throw CTernException(kMsgUdpClosesocketFailed, m_Address.Describe(), PlatformSocketError());
   return false;
 }
 
@@ -92,7 +95,7 @@ PlatformSocket CTernUdpEndpoint::NativeSocket() const {
 bool CTernUdpEndpoint::OpenSocket(PlatformSocket& s) {
   CTernLockGuard guard(m_StateLock);
   if (!m_Open.load()) {
-    Report(182);
+    Report(kMsgUdpIsClosed);
     return false;
   }
   s = m_Socket;
@@ -105,13 +108,13 @@ long CTernUdpEndpoint::ReceiveFrom(void* buffer, long size, int timeout, CTernNe
   PlatformSocket s;
   if (!OpenSocket(s)) return -1;
   if (!buffer || size <= 0) {
-    Report(189);
+    Report(kMsgUdpReceiveArguments);
     return -1;
   }
   if (timeout >= 1) {
     int rc = PlatformSocketWaitReadable(s, timeout);
     if (rc < 0) {
-      Report(187, PlatformSocketError());
+      Report(kMsgUdpSelectFailed, PlatformSocketError());
       return -1;
     }
     if (rc == 0) {
@@ -140,7 +143,7 @@ long CTernUdpEndpoint::SendTo(const void* buffer, long length, CTernNetAddress* 
   PlatformSocket s;
   if (!OpenSocket(s)) return -1;
   if (!buffer || length < 0) {
-    Report(190);
+    Report(kMsgUdpSendArguments);
     return -1;
   }
   size_t size = static_cast<size_t>(length);
@@ -151,14 +154,14 @@ long CTernUdpEndpoint::SendTo(const void* buffer, long length, CTernNetAddress* 
       connected = m_Connected;
     }
     if (!connected) {
-      Report(188);
+      Report(kMsgUdpNotConnected);
       return -1;
     }
     return PlatformSocketSend(s, buffer, size);
   }
   std::vector<uint32_t> addresses;
   if (!destination->Resolve(addresses)) {
-    TernReportEventF(TernEventType::Error, 177, destination->Describe());
+    TernReportEventF(TernEventType::Error, kMsgUdpNoAddresses, destination->Describe());
     return -1;
   }
   uint16_t port = destination->Port();
@@ -173,11 +176,11 @@ bool CTernUdpEndpoint::Close() {
   CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (!m_Open.load()) {
-    Report(179);
+    Report(kMsgUdpAlreadyClosed);
     return false;
   }
   bool ok = PlatformSocketClose(m_Socket) == 0;
-  if (!ok) Report(180, PlatformSocketError());
+  if (!ok) Report(kMsgUdpCloseFailed, PlatformSocketError());
   m_Socket = kPlatformInvalidSocket;
   m_Open = false;
   m_Connected = false;
@@ -199,9 +202,9 @@ bool CTernUdpEndpoint::SocketName(CTernNetAddress& address, SocketNameFn get, in
 }
 
 bool CTernUdpEndpoint::LocalName(CTernNetAddress& address) {
-  return SocketName(address, PlatformSocketLocalName, 183);
+  return SocketName(address, PlatformSocketLocalName, kMsgUdpGetsocknameFailed);
 }
 
 bool CTernUdpEndpoint::PeerName(CTernNetAddress& address) {
-  return SocketName(address, PlatformSocketPeerName, 184);
+  return SocketName(address, PlatformSocketPeerName, kMsgUdpGetpeernameFailed);
 }

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "platform/sync.h"
+#include "base/message_codes.h"
 #include "log/eventlog.h"
+#include "platform/sync.h"
 
 namespace {
 
-const TernServerMessages kUdpMessages{208, 209, 210, 213, 211, 214};
-constexpr int kOversizedDatagram = 215;
+const TernServerMessages kUdpMessages{kMsgUdpServerStartArguments, kMsgUdpServerAlreadyStarted,
+                                      kMsgUdpServerListenFailed,   kMsgUdpServerThreadException,
+                                      kMsgUdpServerThreadsShort,   kMsgUdpServerRestartFailed};
 constexpr long kFirstReceivePauseMs = 50;
 constexpr long kLongestReceivePauseMs = 1000;
 // The receiver looks at the stop flag at least this often.
@@ -154,7 +156,7 @@ bool CTernUdpServer::ReceiveOne(uint64_t exchange, std::vector<char>& buffer) {
   if (n < 0) return exchange != 0;
   if (endpoint->TimedOut()) return true;
   if (static_cast<size_t>(n) > m_Largest) {
-    TernReportEventF(TernEventType::Warning, kOversizedDatagram, sender.Describe(), n);
+    TernReportEventF(TernEventType::Warning, kMsgDnsOversizedReply, sender.Describe(), n);
     return true;
   }
   {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "base/file_ops.h"
+#include "base/message_codes.h"
 #include "base/registry.h"
 #include "config/accounts_file.h"
 #include "config/autolock.h"
@@ -14,13 +15,13 @@
 #include "config/configuration.h"
 #include "config/effective_settings.h"
 #include "dns/dns_resolver.h"
-#include "net/socket_start.h"
 #include "log/activity_log.h"
 #include "log/eventlog.h"
+#include "net/socket_start.h"
+#include "platform/eventsink.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
-#include "platform/eventsink.h"
 
 const char kOstrelServiceName[] = "Ostrel";
 const char kOstrelLoggingSetting[] = "OstrelLogging";
@@ -84,7 +85,8 @@ bool ReadSystemText(const std::string& name, std::string& value) {
 // A data file whose load failed: reported when it is missing (message 3 with
 // ENOENT); other failures have been reported by the loader. Returns 1.
 int ReportMissing(const std::string& path) {
-  if (!FileExists(path, false)) TernReportEventF(TernEventType::Error, 3, path, ENOENT);
+  if (!FileExists(path, false))
+    TernReportEventF(TernEventType::Error, kMsgCouldNotOpenFile, path, ENOENT);
   return 1;
 }
 

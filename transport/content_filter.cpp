@@ -1,7 +1,6 @@
 // The content filter: the send and receive checks (lists, blocked MIME types,
 // scored dictionaries) and the message-level filter with list expansion and the
 // removal of duplicate recipients.
-#include "base/ascii.h"
 #include "transport/content_filter.h"
 
 #include <atomic>
@@ -9,8 +8,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/format.h"
 #include "base/list.h"
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "base/string.h"
 #include "config/attribute_table.h"
@@ -33,8 +34,10 @@ struct Direction {
   char letter;
   int denyText, allowOnlyText, mimeText, contentText;
 };
-constexpr Direction kSend{'S', 396, 397, 398, 399};
-constexpr Direction kReceive{'R', 400, 401, 402, 403};
+constexpr Direction kSend{'S', kMsgSendDenied, kMsgSendAllowOnly, kMsgSendMimeBlocked,
+                          kMsgSendContentBlocked};
+constexpr Direction kReceive{'R', kMsgReceiveDenied, kMsgReceiveAllowOnly, kMsgReceiveMimeBlocked,
+                             kMsgReceiveContentBlocked};
 
 constexpr char kItemSeparator = '\x1C';
 

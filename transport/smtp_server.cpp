@@ -7,9 +7,12 @@
 #include <string_view>
 #include <utility>
 
+#include "base/message_codes.h"
 #include "base/messages.h"
 #include "base/string.h"
 #include "config/effective_settings.h"
+#include "log/activity_log.h"
+#include "log/eventlog.h"
 #include "message/clock.h"
 #include "message/mail_time.h"
 #include "message/message.h"
@@ -19,35 +22,10 @@
 #include "platform/clock.h"
 #include "platform/registry_file.h"
 #include "platform/registry_file_tcpip.h"
-#include "log/activity_log.h"
-#include "log/eventlog.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_relay.h"
 
 namespace {
-
-// Message-table codes of the activity records and events.
-constexpr int kMsgDataError = 39;          // "Error %d receiving data from remote host. (%s)"
-constexpr int kMsgCreateFailed = 150;      // "Error: Unable to successfully create a new SMTP message."
-constexpr int kMsgNotAllowed = 298;
-constexpr int kMsgUnknownCommand = 303;
-constexpr int kMsgTerminated = 315;
-constexpr int kMsgNoMessages = 316;
-constexpr int kMsgNeedMail = 317;
-constexpr int kMsgSyntax = 318;
-constexpr int kMsgNoRcpts = 319;
-constexpr int kMsgInternal = 320;
-constexpr int kMsgCouldNotOpen = 321;
-constexpr int kMsgCouldNotWrite = 322;
-constexpr int kMsgTooManyHops = 323;
-constexpr int kMsgCouldNotSave = 324;
-constexpr int kMsgCouldNotQueue = 325;
-constexpr int kMsgReceiveError = 326;
-constexpr int kMsgHeloNotSent = 327;
-constexpr int kMsgNestedMail = 328;
-constexpr int kMsgCouldNotCreate = 330;
-constexpr int kMsgReply500 = 436;          // "500 Syntax error, command unrecognized.\r\n"
-constexpr int kMsgReply221 = 437;          // "221 %s closing connection.\r\n"
 
 // Texts of the records that the mends add.
 constexpr char kInfoRelayDenied[] = "Relaying denied.";
@@ -125,7 +103,10 @@ class SMTP::Session {
   SMTP& m_Server;
   CTernTcpEndpoint& m_Connection;
   CTernMessages m_Texts;
-  int m_State = 1;
+  // Where the conversation stands: no transaction, a sender given, one or more
+  // recipients given.
+  enum class State { Idle, HaveSender, HaveRecipients };
+  State m_State = State::Idle;
   bool m_HeloSeen = false;
   std::string m_HeloName = "HELO_NOT_SENT";
   std::string m_Peer;
@@ -172,7 +153,7 @@ void SMTP::Session::Run() {
   std::string greeting = "220 " + m_Server.m_HostName + " SMTP " + kSmtpProduct + " " +
                          kSmtpVersion + "; " + CTernTime::Now().MailDate() + "\r\n";
   if (!Reply(greeting)) {
-    Record(kActionDisconnected, {{kActWarning, Text(kMsgTerminated)}});
+    Record(kActionDisconnected, {{kActWarning, Text(kMsgConnectionTerminated)}});
     return;
   }
   Step step = Step::Go;
@@ -190,7 +171,7 @@ void SMTP::Session::Run() {
         step = Step::Abort;
         break;
       }
-      Violation(kMsgSyntax, line);
+      Violation(kMsgSyntaxError, line);
       step = ReplyStep(Text(kMsgReply500));
       continue;
     }
@@ -206,9 +187,9 @@ void SMTP::Session::Run() {
     if (m_AcceptedAny)
       Record(kActionDisconnected, {});
     else
-      Record(kActionDisconnected, {{kActInfo, Text(kMsgNoMessages)}});
+      Record(kActionDisconnected, {{kActInfo, Text(kMsgNoMessagesTransferred)}});
   } else {
-    Record(kActionDisconnected, {{kActWarning, Text(kMsgTerminated)}});
+    Record(kActionDisconnected, {{kActWarning, Text(kMsgConnectionTerminated)}});
   }
 }
 
@@ -233,7 +214,7 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
     return step;
   }
   if (verb == "RSET") {
-    m_State = 1;
+    m_State = State::Idle;
     return ReplyStep("250 Reset State\r\n");
   }
   if (verb == "VRFY") {
@@ -246,11 +227,11 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
   if (verb == "MAIL") return Mail(argument, line);
   if (verb == "RCPT") return Rcpt(argument, line);
   if (verb == "DATA") {
-    if (m_State == 1) {
+    if (m_State == State::Idle) {
       Violation(kMsgNeedMail, line);
       return ReplyStep("503 Need MAIL command\r\n");
     }
-    if (m_State == 2) {
+    if (m_State == State::HaveSender) {
       Violation(kMsgNoRcpts, line);
       return ReplyStep("503 Need RCPT (recipient)\r\n");
     }
@@ -262,12 +243,12 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
 
 SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::string& line) {
   if (!m_HeloSeen) Violation(kMsgHeloNotSent, line);
-  if (m_State == 2 || m_State == 3) {
+  if (m_State != State::Idle) {
     Violation(kMsgNestedMail, line);
     return ReplyStep("503 Nested MAIL command\r\n");
   }
   if (!BeginsNoCase(argument, "FROM:")) {
-    Violation(kMsgSyntax, line);
+    Violation(kMsgSyntaxError, line);
     return ReplyStep("501 Syntax error in parameters\r\n");
   }
   std::string_view path = SkipBlanks(argument.substr(5));
@@ -275,7 +256,7 @@ SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::st
   if (!path.empty()) {
     CTernMailAddress address;
     if (address.Parse(path) != 0) {
-      Violation(kMsgSyntax, line);
+      Violation(kMsgSyntaxError, line);
       return ReplyStep("501 Syntax error in parameters, no path found\r\n");
     }
     sender = address.Form(kMailFormCanonical);
@@ -283,22 +264,22 @@ SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::st
   }
   if (!AllowSMTP(m_Peer, routing)) {
     std::string user = routing.find('!') == std::string::npos ? routing : std::string();
-    Record(kActionMessageRejected, {{kActInfo, Text(kMsgNotAllowed)}});
-    Record(kActionAccessViolation, {{kActInfo, Text(kMsgNotAllowed)}}, user);
+    Record(kActionMessageRejected, {{kActInfo, Text(kMsgServiceNotAllowed)}});
+    Record(kActionAccessViolation, {{kActInfo, Text(kMsgServiceNotAllowed)}}, user);
     return ReplyStep("451 Requested action aborted: client or user currently locked\r\n");
   }
   RemoveMessage();
   m_Message = CTernQueuedMessage::Create(m_Server.m_QueueDirectory);
   if (!m_Message) {
     Record(kActionMessageRejected,
-           {{kActWarning, Text(kMsgInternal)}, {kActInfo, Text(kMsgCouldNotCreate)}});
-    TernReportEvent(TernEventType::Error, kMsgCreateFailed);
+           {{kActWarning, Text(kMsgInternalError)}, {kActInfo, Text(kMsgCouldNotCreateMessage)}});
+    TernReportEvent(TernEventType::Error, kMsgSmtpCreateFailed);
     return ReplyStep("451 Requested action aborted: local error in processing\r\n");
   }
   m_Message->SetSender(sender);
   m_Message->SetPeer(m_Peer);
   m_Sender = sender;
-  m_State = 2;
+  m_State = State::HaveSender;
   m_RecipientCount = 0;
   m_RecipientList.clear();
   m_LastRecipient.clear();
@@ -306,22 +287,22 @@ SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::st
 }
 
 SMTP::Session::Step SMTP::Session::Rcpt(std::string_view argument, const std::string& line) {
-  if (m_State == 1) {
+  if (m_State == State::Idle) {
     Violation(kMsgNeedMail, line);
     return ReplyStep("503 Need MAIL before RCPT\r\n");
   }
   if (!BeginsNoCase(argument, "TO:")) {
-    Violation(kMsgSyntax, line);
+    Violation(kMsgSyntaxError, line);
     return ReplyStep("501 Syntax error in parameters\r\n");
   }
   CTernMailAddress address;
   if (address.Parse(SkipBlanks(argument.substr(3))) != 0) {
-    Violation(kMsgSyntax, line);
+    Violation(kMsgSyntaxError, line);
     return ReplyStep("501 Syntax error in parameters, no path found\r\n");
   }
   std::string recipient = address.Form(kMailFormCanonical);
   if (recipient.empty()) {
-    Violation(kMsgSyntax, line);
+    Violation(kMsgSyntaxError, line);
     return ReplyStep("553 Requested action not taken: mailbox name not allowed\r\n");
   }
   // Mail for other domains is sent on only for clients that may relay.
@@ -336,7 +317,7 @@ SMTP::Session::Step SMTP::Session::Rcpt(std::string_view argument, const std::st
   ++m_RecipientCount;
   if (!m_RecipientList.empty()) m_RecipientList += ", ";
   m_RecipientList += recipient;
-  m_State = 3;
+  m_State = State::HaveRecipients;
   return ReplyStep("250 <" + recipient + ">... Recipient ok\r\n");
 }
 
@@ -404,11 +385,12 @@ bool SMTP::Session::ReceiveData(long maxSize, bool& oversized, int& writeFailure
 
 SMTP::Session::Step SMTP::Session::RefuseMessage(std::string_view reply, int info, bool internal) {
   if (internal)
-    Record(kActionMessageRejected, {{kActWarning, Text(kMsgInternal)}, {kActInfo, Text(info)}});
+    Record(kActionMessageRejected,
+           {{kActWarning, Text(kMsgInternalError)}, {kActInfo, Text(info)}});
   else
     Record(kActionMessageRejected, {{kActInfo, Text(info)}});
   RemoveMessage();
-  m_State = 1;
+  m_State = State::Idle;
   return ReplyStep(reply);
 }
 
@@ -416,12 +398,12 @@ SMTP::Session::Step SMTP::Session::Data() {
   static constexpr char kLocalError[] = "451 Request action aborted: local error in processing\r\n";
   if (!m_Message || !m_Message->OpenBodyForWriting()) {
     Record(kActionMessageRejected,
-           {{kActWarning, Text(kMsgInternal)}, {kActInfo, Text(kMsgCouldNotOpen)}});
+           {{kActWarning, Text(kMsgInternalError)}, {kActInfo, Text(kMsgCouldNotOpenMessage)}});
     return ReplyStep(kLocalError);
   }
   if (!m_Message->WriteBody(ReceivedHeader())) {
     Record(kActionMessageRejected,
-           {{kActWarning, Text(kMsgInternal)}, {kActInfo, Text(kMsgCouldNotWrite)}});
+           {{kActWarning, Text(kMsgInternalError)}, {kActInfo, Text(kMsgCouldNotWriteMessage)}});
     m_Message->CloseBody();
     return ReplyStep(kLocalError);
   }
@@ -430,14 +412,14 @@ SMTP::Session::Step SMTP::Session::Data() {
   bool oversized = false;
   int writeFailures = 0;
   if (!ReceiveData(MaxMessageSize(), oversized, writeFailures)) {
-    Record(kActionMessageRejected, {{kActInfo, Text(kMsgReceiveError)}});
-    TernReportEventF(TernEventType::Warning, kMsgDataError, 0, "SMTP::ProcessJob()");
+    Record(kActionMessageRejected, {{kActInfo, Text(kMsgClientReceiveError)}});
+    TernReportEventF(TernEventType::Warning, kMsgReceiveDataError, 0, "SMTP::ProcessJob()");
     return Step::Abort;
   }
   if (oversized) {
     Record(kActionMessageRejected, {{kActInfo, kInfoTooLarge}});
     RemoveMessage();
-    m_State = 1;
+    m_State = State::Idle;
     return ReplyStep("552 Requested mail action aborted: exceeded storage allocation\r\n");
   }
   // The header section ends here if the data never ended it, so that every
@@ -457,10 +439,10 @@ SMTP::Session::Step SMTP::Session::Data() {
     m_Message->MarkComplete();
     saved = m_Message->SaveEnvelope(true);
   }
-  if (!saved) return RefuseMessage(kLocalError, kMsgCouldNotSave, true);
+  if (!saved) return RefuseMessage(kLocalError, kMsgCouldNotSaveMessage, true);
   if (!m_Server.m_FastQueue ||
       !m_Server.m_FastQueue->Enqueue(m_Message->Identifier(), CTernClock::Now(), 0, true))
-    return RefuseMessage(kLocalError, kMsgCouldNotQueue, true);
+    return RefuseMessage(kLocalError, kMsgCouldNotQueueMessage, true);
 
   std::string identifier = m_Message->Identifier();
   Record(kActionMessageAccepted, {{kActSmtpId, identifier},
@@ -470,7 +452,7 @@ SMTP::Session::Step SMTP::Session::Data() {
                                   {kActSubject, subject}});
   m_AcceptedAny = true;
   m_Message.reset();  // its files stay for delivery
-  m_State = 1;
+  m_State = State::Idle;
   ++m_Server.m_Accepted;
   Step step = ReplyStep("250 " + identifier + " Message accepted for delivery\r\n");
   m_Server.m_DeliveryEvent.Set();

@@ -40,8 +40,8 @@ TEST(AutoLockRecord, ALockWritesRealmActionAndUser) {
   CTernActivityRecord record;
   ASSERT_TRUE(reader.First(d, t, record));
   std::string value;
-  EXPECT_TRUE(record.Get(kActRealm, value) && value == "3");
-  EXPECT_TRUE(record.Get(kActAction, value) && value == "26");
+  EXPECT_TRUE(record.Get(kActRealm, value) && value == std::to_string(kRealmAdministration));
+  EXPECT_TRUE(record.Get(kActAction, value) && value == std::to_string(kActionAutoLocked));
   EXPECT_TRUE(record.Get(kActUser, value) && value == "Jo");
   EXPECT_FALSE(reader.Next(d, t, record));
 

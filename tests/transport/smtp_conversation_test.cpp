@@ -25,11 +25,14 @@ TEST_F(SmtpConversation, RepliesToEveryCommandInAnyCase) {
                                          : "221 " + host + " closing connection.\r\n");
   EXPECT_TRUE(c->ServerCloses());
   ASSERT_TRUE(WaitFor([&] { return RecordsOf(kActionDisconnected).size() == 1; }));
-  EXPECT_EQ(RecordsOf(kActionDisconnected)[0], "1=1;2=4;11=127.0.0.1;100=No messages transferred.;");
-  EXPECT_EQ(RecordsOf(kActionConnectionFrom)[0], "1=1;2=13;11=127.0.0.1;");
-  std::vector<std::string> violations = RecordsOf(kActionProtocolViolation);
+  EXPECT_EQ(RecordsOf(kActionDisconnected)[0],
+            SessionRecord(kActionDisconnected, {{kActInfo, "No messages transferred."}}));
+  EXPECT_EQ(RecordsOf(kActionConnectionFrom)[0], SessionRecord(kActionConnectionFrom));
+  std::vector<ActivityFields> violations = RecordsOf(kActionProtocolViolation);
   ASSERT_EQ(violations.size(), 2u);
-  EXPECT_EQ(violations[0], "1=1;2=14;11=127.0.0.1;100=Unknown command.;111=BOGUS stuff;");
+  EXPECT_EQ(violations[0],
+            SessionRecord(kActionProtocolViolation,
+                          {{kActInfo, "Unknown command."}, {kActLastCommand, "BOGUS stuff"}}));
 }
 
 TEST_F(SmtpConversation, GreetingNamesHostProductVersionAndDate) {
@@ -66,12 +69,20 @@ TEST_F(SmtpConversation, OutOfOrderCommandsAreRefusedAndTheSessionGoesOn) {
   EXPECT_TRUE(c->ServerCloses());
   // The unfinished message went with the connection.
   EXPECT_TRUE(WaitFor([&] { return MessageFiles() == 0; }));
-  std::vector<std::string> v = RecordsOf(kActionProtocolViolation);
+  std::vector<ActivityFields> v = RecordsOf(kActionProtocolViolation);
   ASSERT_EQ(v.size(), 10u);
-  EXPECT_EQ(v[0], "1=1;2=14;11=127.0.0.1;100=Need MAIL command first.;111=RCPT TO:<jo@example.org>;");
-  EXPECT_EQ(v[2], "1=1;2=14;11=127.0.0.1;100=No RCPTS given for message.;111=DATA;");
-  EXPECT_EQ(v[3], "1=1;2=14;11=127.0.0.1;100=Nested MAIL commands.;111=mail from:<b@example.net>;");
-  EXPECT_EQ(v[4], "1=1;2=14;11=127.0.0.1;100=Syntax error.;111=RCPT jo@example.org;");
+  EXPECT_EQ(v[0], SessionRecord(kActionProtocolViolation,
+                                {{kActInfo, "Need MAIL command first."},
+                                 {kActLastCommand, "RCPT TO:<jo@example.org>"}}));
+  EXPECT_EQ(v[2],
+            SessionRecord(kActionProtocolViolation,
+                          {{kActInfo, "No RCPTS given for message."}, {kActLastCommand, "DATA"}}));
+  EXPECT_EQ(v[3], SessionRecord(kActionProtocolViolation,
+                                {{kActInfo, "Nested MAIL commands."},
+                                 {kActLastCommand, "mail from:<b@example.net>"}}));
+  EXPECT_EQ(v[4],
+            SessionRecord(kActionProtocolViolation,
+                          {{kActInfo, "Syntax error."}, {kActLastCommand, "RCPT jo@example.org"}}));
 }
 
 TEST_F(SmtpConversation, MailSyntaxAndMissingHelo) {
@@ -80,9 +91,11 @@ TEST_F(SmtpConversation, MailSyntaxAndMissingHelo) {
   EXPECT_EQ(c->Cmd("MAIL FROM:<a@>"), "501 Syntax error in parameters, no path found\r\n");
   // Served although HELO never came; the violation is recorded.
   EXPECT_EQ(c->Cmd("MAIL FROM:<a@example.net>"), "250 <a@example.net>... Sender ok\r\n");
-  std::vector<std::string> v = RecordsOf(kActionProtocolViolation);
+  std::vector<ActivityFields> v = RecordsOf(kActionProtocolViolation);
   ASSERT_EQ(v.size(), 5u);
-  EXPECT_EQ(v[4], "1=1;2=14;11=127.0.0.1;100=HELO command not sent.;111=MAIL FROM:<a@example.net>;");
+  EXPECT_EQ(v[4], SessionRecord(kActionProtocolViolation,
+                                {{kActInfo, "HELO command not sent."},
+                                 {kActLastCommand, "MAIL FROM:<a@example.net>"}}));
 }
 
 TEST_F(SmtpConversation, EmptyReversePathInBothForms) {
@@ -115,11 +128,13 @@ TEST_F(SmtpConversation, SilenceEndsTheConnectionAndRemovesTheMessage) {
     EXPECT_TRUE(c->ServerCloses(10));
   }
   EXPECT_TRUE(WaitFor([&] { return RecordsOf(kActionDisconnected).size() == 2; }));
-  for (const std::string& r : RecordsOf(kActionDisconnected))
-    EXPECT_EQ(r, "1=1;2=4;11=127.0.0.1;105=Connection terminated prematurely.;");
-  std::vector<std::string> rejected = RecordsOf(kActionMessageRejected);
+  for (const ActivityFields& r : RecordsOf(kActionDisconnected))
+    EXPECT_EQ(r, SessionRecord(kActionDisconnected,
+                               {{kActWarning, "Connection terminated prematurely."}}));
+  std::vector<ActivityFields> rejected = RecordsOf(kActionMessageRejected);
   ASSERT_EQ(rejected.size(), 1u);
-  EXPECT_EQ(rejected[0], "1=1;2=19;11=127.0.0.1;100=Error receiving data from client.;");
+  EXPECT_EQ(rejected[0], SessionRecord(kActionMessageRejected,
+                                       {{kActInfo, "Error receiving data from client."}}));
   EXPECT_TRUE(m_Events.Has(39));
   EXPECT_EQ(MessageFiles(), 0);
   EXPECT_TRUE(m_Fast->Entries().empty());
@@ -151,10 +166,15 @@ TEST_F(SmtpConversation, AllowSmtpZeroLocksTheClientOut) {
             "451 Requested action aborted: client or user currently locked\r\n");
   EXPECT_EQ(c->Cmd("RCPT TO:<jo@example.org>"), "503 Need MAIL before RCPT\r\n");
   EXPECT_EQ(MessageFiles(), 0);
-  EXPECT_EQ(RecordsOf(kActionMessageRejected)[0],
-            "1=1;2=19;11=127.0.0.1;100=User or client not allowed to use this service at this time.;");
-  EXPECT_EQ(RecordsOf(kActionAccessViolation)[0],
-            "1=1;2=16;10=jo;11=127.0.0.1;100=User or client not allowed to use this service at this time.;");
+  EXPECT_EQ(
+      RecordsOf(kActionMessageRejected)[0],
+      SessionRecord(kActionMessageRejected,
+                    {{kActInfo, "User or client not allowed to use this service at this time."}}));
+  EXPECT_EQ(
+      RecordsOf(kActionAccessViolation)[0],
+      SessionRecord(kActionAccessViolation,
+                    {{kActUser, "jo"},
+                     {kActInfo, "User or client not allowed to use this service at this time."}}));
 }
 
 TEST_F(SmtpConversation, AllowSmtpZeroOnTheUserOnly) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,15 +14,18 @@
 
 #include "config/configuration.h"
 #include "config/effective_settings.h"
+#include "log/activity_log.h"
 #include "message/queue.h"
 #include "net/tcp_endpoint.h"
-#include "log/activity_log.h"
 #include "tests/net/loopback.h"
 #include "tests/support/events.h"
 #include "tests/support/tempdir.h"
 #include "transport/smtp_server.h"
 
 // One client connection; every wait is bounded.
+// An activity record's fields by key.
+using ActivityFields = std::map<int, std::string>;
+
 class SmtpClient {
  public:
   explicit SmtpClient(uint16_t port) {
@@ -106,17 +110,22 @@ class SmtpFixture : public ::testing::Test {
       out.push_back(record);
     return out;
   }
-  // Records of an action; fields joined as "key=value;" for easy matching.
-  std::vector<std::string> RecordsOf(int action) {
-    std::vector<std::string> out;
+  // The fields of today's records of an action, by key.
+  std::vector<ActivityFields> RecordsOf(int action) {
+    std::vector<ActivityFields> out;
     for (const CTernActivityRecord& r : Records()) {
       std::string value;
-      if (!r.Get(kActAction, value) || value != std::to_string(action)) continue;
-      std::string text;
-      for (const auto& [key, field] : r.Fields()) text += std::to_string(key) + "=" + field + ";";
-      out.push_back(text);
+      if (r.Get(kActAction, value) && value == std::to_string(action)) out.push_back(r.Fields());
     }
     return out;
+  }
+  // The fields a record of an SMTP session from the loopback client holds: realm,
+  // action and client, and more.
+  static ActivityFields SessionRecord(int action, ActivityFields more = {}) {
+    more[kActRealm] = std::to_string(kRealmSmtp);
+    more[kActAction] = std::to_string(action);
+    more[kActClient] = "127.0.0.1";
+    return more;
   }
 
   // Greets and says HELO.

@@ -52,15 +52,19 @@ TEST_F(SmtpMessage, AcceptedMessageIsOnDiskAndInTheFastQueue) {
   EXPECT_NE(body.find("Subject: hello there\r\n"), std::string::npos);
   EXPECT_TRUE(body.ends_with("\r\n\r\nline one\r\n")) << body;
 
-  std::vector<std::string> accepted = RecordsOf(kActionMessageAccepted);
+  std::vector<ActivityFields> accepted = RecordsOf(kActionMessageAccepted);
   ASSERT_EQ(accepted.size(), 1u);
-  EXPECT_EQ(accepted[0], "1=1;2=5;11=127.0.0.1;20=Ann@example.net;21=jo@example.org;22=hello there;23=" +
-                             std::to_string(body.size()) + ";52=" + id + ";");
+  EXPECT_EQ(accepted[0],
+            SessionRecord(kActionMessageAccepted, {{kActFrom, "Ann@example.net"},
+                                                   {kActTo, "jo@example.org"},
+                                                   {kActSubject, "hello there"},
+                                                   {kActSize, std::to_string(body.size())},
+                                                   {kActSmtpId, id}}));
   EXPECT_EQ(m_Server->Accepted(), 1);
   EXPECT_EQ(c->Cmd("QUIT").substr(0, 4), "221 ");
   EXPECT_TRUE(c->ServerCloses());
   ASSERT_TRUE(WaitFor([&] { return RecordsOf(kActionDisconnected).size() == 1; }));
-  EXPECT_EQ(RecordsOf(kActionDisconnected)[0], "1=1;2=4;11=127.0.0.1;");
+  EXPECT_EQ(RecordsOf(kActionDisconnected)[0], SessionRecord(kActionDisconnected));
 }
 
 TEST_F(SmtpMessage, ReceivedHeaderForms) {
@@ -72,9 +76,7 @@ TEST_F(SmtpMessage, ReceivedHeaderForms) {
   std::string start = "Received: (from HELO_NOT_SENT [127.0.0.1])\r\n by " + m_Server->HostName() +
                       " (Ostrel 1.0.2) with SMTP id " + id + "\r\n ; ";
   EXPECT_EQ(Body(id).substr(0, start.size()), start);
-  EXPECT_EQ(RecordsOf(kActionMessageAccepted)[0].find("21=jo@example.org, ann@example.org;") !=
-                std::string::npos,
-            true);
+  EXPECT_EQ(RecordsOf(kActionMessageAccepted)[0][kActTo], "jo@example.org, ann@example.org");
   // A HELO name without a dot also takes the second form.
   EXPECT_EQ(c->Cmd("HELO   laptop").substr(0, 4), "250 ");
   id = Identifier(SendMessage(*c, "<a@example.net>", {"<jo@example.org>"}, "\r\nbody\r\n"));
@@ -131,8 +133,9 @@ TEST_F(SmtpMessage, ThirtyReceivedFieldsAreRefusedTwentyNineAccepted) {
   EXPECT_EQ(MessageFiles(), 2);  // the accepted one's envelope and body
   EXPECT_EQ(m_Fast->Entries().size(), 1u);
   EXPECT_EQ(RecordsOf(kActionMessageRejected).size(), 2u);
-  EXPECT_EQ(RecordsOf(kActionMessageRejected)[0],
-            "1=1;2=19;11=127.0.0.1;100=Message has taken too many hops.;");
+  EXPECT_EQ(
+      RecordsOf(kActionMessageRejected)[0],
+      SessionRecord(kActionMessageRejected, {{kActInfo, "Message has taken too many hops."}}));
   // State 1 again: a new transaction starts.
   EXPECT_EQ(c->Cmd("DATA"), "503 Need MAIL command\r\n");
 }
@@ -151,10 +154,13 @@ TEST_F(SmtpMessage, RelayingOnlyForListedClients) {
   EXPECT_EQ(c->Cmd("DATA"), "503 Need RCPT (recipient)\r\n");
   // Local recipients are still accepted.
   EXPECT_EQ(c->Cmd("RCPT TO:<jo@EXAMPLE.org>"), "250 <jo@example.org>... Recipient ok\r\n");
-  std::vector<std::string> v = RecordsOf(kActionAccessViolation);
+  std::vector<ActivityFields> v = RecordsOf(kActionAccessViolation);
   ASSERT_EQ(v.size(), 1u);
-  EXPECT_EQ(v[0], "1=1;2=16;11=127.0.0.1;21=far@remote.example;100=Relaying denied.;"
-                  "111=RCPT TO:<far@remote.example>;");
+  EXPECT_EQ(v[0],
+            SessionRecord(kActionAccessViolation,
+                          {{kActTo, "far@remote.example"},
+                           {kActInfo, "Relaying denied."},
+                           {kActLastCommand, "RCPT TO:<far@remote.example>"}}));
   LoadConfig(",RelayClients=127.0.0.1/32");
   EXPECT_EQ(c->Cmd("RCPT TO:<far@remote.example>").substr(0, 4), "250 ");
 }
@@ -169,7 +175,8 @@ TEST_F(SmtpMessage, OversizedDataIsReadToItsEndRefusedAndRemoved) {
   EXPECT_EQ(MessageFiles(), 0);
   EXPECT_TRUE(m_Fast->Entries().empty());
   EXPECT_EQ(RecordsOf(kActionMessageRejected)[0],
-            "1=1;2=19;11=127.0.0.1;100=Message exceeds the largest size accepted.;");
+            SessionRecord(kActionMessageRejected,
+                          {{kActInfo, "Message exceeds the largest size accepted."}}));
   // The connection goes on, and a message within the limit is accepted.
   std::string ok = SendMessage(*c, "<a@example.net>", {"<jo@example.org>"}, "Subject: small\r\n\r\nhi\r\n");
   EXPECT_FALSE(Identifier(ok).empty()) << ok;
