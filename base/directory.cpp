@@ -1,38 +1,18 @@
-// Directory listing over opendir/readdir.
+// Directory listing through the platform's.
 #include "base/directory.h"
-
-#include <dirent.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "base/message_codes.h"
 #include "base/report.h"
+#include "platform/file.h"
 
 bool CTernDirectory::Read(const std::string& path) {
   CTernLockGuard guard(m_Lock);
-  m_Entries.clear();
-  DIR* dir = opendir(path.c_str());
-  if (!dir) {
-    TernReportEventF(TernEventType::Error, kMsgDirListFailed, path, errno);
-    return false;
-  }
-  int readError = 0;
-  for (;;) {
-    errno = 0;
-    struct dirent* entry = readdir(dir);
-    if (!entry) {
-      readError = errno;
-      break;
-    }
-    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-    m_Entries.emplace_back(entry->d_name);
-  }
-  int closeError = closedir(dir) == 0 ? 0 : errno;
-  if (readError != 0) TernReportEventF(TernEventType::Error, kMsgDirReadFailed, path, readError);
-  if (closeError != 0) TernReportEventF(TernEventType::Error, kMsgDirCloseFailed, path, closeError);
-  if (readError == 0 && closeError == 0) return true;
-  m_Entries.clear();
+  PlatformListStep step = PlatformListStep::None;
+  int err = PlatformListDir(path, m_Entries, step);
+  if (err == 0) return true;
+  static constexpr int kCodes[] = {kMsgDirListFailed, kMsgDirListFailed, kMsgDirReadFailed,
+                                   kMsgDirCloseFailed};
+  TernReportEventF(TernEventType::Error, kCodes[static_cast<int>(step)], path, err);
   return false;
 }
 

@@ -1,9 +1,5 @@
-// The buffered disk file over POSIX open/read/write/lseek/fstat/ftruncate.
+// The buffered disk file over the platform's file calls.
 #include "base/disk_file.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +10,7 @@
 #include "base/file_ops.h"
 #include "base/message_codes.h"
 #include "base/report.h"
+#include "platform/file.h"
 #include "platform/sync.h"
 
 namespace {
@@ -21,21 +18,15 @@ namespace {
 constexpr int64_t kMaxPosition = INT32_MAX;
 constexpr size_t kBlock = static_cast<size_t>(kTernFileBlock);
 
-int OpenFlags(uint32_t mode) {
-  int flags = O_CLOEXEC;
-  if (mode & TernFileMode::ReadOnly) {
-    // Append and Truncate change the file; a reader does neither.
-    flags |= O_RDONLY;
-  } else {
-    flags |= O_RDWR;
-    if (mode & TernFileMode::Append) flags |= O_APPEND;
-    if (mode & TernFileMode::Truncate) flags |= O_TRUNC;
-  }
-  if (mode & TernFileMode::Create) {
-    flags |= O_CREAT;
-    if (mode & TernFileMode::Exclusive) flags |= O_EXCL;
-  }
-  return flags;
+uint32_t OpenFlags(uint32_t mode) {
+  uint32_t how = 0;
+  if (mode & TernFileMode::ReadOnly) how |= kPlatformOpenRead;
+  if (mode & TernFileMode::Append) how |= kPlatformOpenAppend;
+  if (mode & TernFileMode::Truncate) how |= kPlatformOpenTruncate;
+  if (mode & TernFileMode::Create) how |= kPlatformOpenCreate;
+  if (mode & TernFileMode::Exclusive) how |= kPlatformOpenExclusive;
+  if (mode & TernFileMode::Private) how |= kPlatformOpenPrivate;
+  return how;
 }
 
 }  // namespace
@@ -102,12 +93,10 @@ void CTernDiskFile::UnlockPathLocked() {
 }
 
 bool CTernDiskFile::OpenDescriptorLocked() {
-  int flags = OpenFlags(m_Mode);
+  uint32_t how = OpenFlags(m_Mode);
   for (;;) {
-    m_Fd = open(m_Path.c_str(), flags, (m_Mode & TernFileMode::Private) ? 0600 : 0644);
-    if (m_Fd >= 0) return true;
-    int err = errno;
-    if (err == EINTR) continue;
+    int err = PlatformFileOpen(m_Path, how, m_Fd);
+    if (err == 0) return true;
     if (err != EMFILE && err != ENFILE) {
       TernReportEventF(TernEventType::Error, kMsgFileOpenFailed, m_Path, err);
       return false;
@@ -126,8 +115,9 @@ bool CTernDiskFile::Close() {
 
 bool CTernDiskFile::CloseLocked() {
   bool flushed = FlushBufferLocked();
-  bool closed = close(m_Fd) == 0;
-  if (!closed) TernReportEventF(TernEventType::Error, kMsgFileCloseFailed, m_Path, errno);
+  int err = PlatformFileClose(m_Fd);
+  bool closed = err == 0;
+  if (!closed) TernReportEventF(TernEventType::Error, kMsgFileCloseFailed, m_Path, err);
   m_Fd = -1;
   m_Open = false;
   UnlockPathLocked();
@@ -143,21 +133,7 @@ bool CTernDiskFile::FlushBufferLocked() {
 }
 
 bool CTernDiskFile::WriteOutLocked() {
-  const char* data = m_Buffer.data();
-  size_t left = m_Buffer.size();
-  int err = 0;
-  while (left > 0) {
-    ssize_t n = write(m_Fd, data, left);
-    if (n > 0) {
-      data += n;
-      left -= static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-  }
+  int err = PlatformFileWrite(m_Fd, m_Buffer.data(), m_Buffer.size());
   m_Buffer.clear();
   m_Consumed = 0;
   if (err != 0) TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, err);
@@ -165,17 +141,19 @@ bool CTernDiskFile::WriteOutLocked() {
   // system's. With Append the system wrote at the end of the file, wherever that
   // now is.
   if (err != 0 || (m_Mode & TernFileMode::Append)) {
-    off_t at = lseek(m_Fd, 0, SEEK_CUR);
-    if (at >= 0 && at <= kMaxPosition) m_Position = static_cast<int32_t>(at);
+    int64_t at = 0;
+    if (PlatformFileSeek(m_Fd, 0, TernSeek::Current, at) == 0 && at <= kMaxPosition)
+      m_Position = static_cast<int32_t>(at);
   }
   if (err != 0) m_State = BufferState::None;
   return err == 0;
 }
 
 bool CTernDiskFile::SeekSystemLocked(int64_t offset, int whence, int64_t* result) {
-  off_t at = lseek(m_Fd, static_cast<off_t>(offset), whence);
-  if (at < 0) {
-    TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, errno);
+  int64_t at = 0;
+  int err = PlatformFileSeek(m_Fd, offset, whence, at);
+  if (err != 0) {
+    TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, err);
     return false;
   }
   if (at > kMaxPosition) {
@@ -189,7 +167,7 @@ bool CTernDiskFile::SeekSystemLocked(int64_t offset, int whence, int64_t* result
 bool CTernDiskFile::StartReadingLocked() {
   if (m_State == BufferState::Reading) return true;
   if (!FlushBufferLocked()) return false;
-  if (!SeekSystemLocked(m_Position, SEEK_SET, nullptr)) return false;
+  if (!SeekSystemLocked(m_Position, TernSeek::Start, nullptr)) return false;
   m_State = BufferState::Reading;
   return true;
 }
@@ -199,9 +177,9 @@ bool CTernDiskFile::StartWritingLocked() {
   if (!FlushBufferLocked()) return false;
   if (m_Mode & TernFileMode::Append) {
     int64_t end = 0;
-    if (!SeekSystemLocked(0, SEEK_END, &end)) return false;
+    if (!SeekSystemLocked(0, TernSeek::End, &end)) return false;
     m_Position = static_cast<int32_t>(end);
-  } else if (!SeekSystemLocked(m_Position, SEEK_SET, nullptr)) {
+  } else if (!SeekSystemLocked(m_Position, TernSeek::Start, nullptr)) {
     return false;
   }
   m_State = BufferState::Writing;
@@ -218,13 +196,10 @@ int32_t CTernDiskFile::FillLocked() {
   }
   size_t before = m_Buffer.size();
   m_Buffer.resize(before + kBlock);
-  ssize_t n;
-  do {
-    n = read(m_Fd, m_Buffer.data() + before, kBlock);
-  } while (n < 0 && errno == EINTR);
-  int err = errno;
-  m_Buffer.resize(before + static_cast<size_t>(n > 0 ? n : 0));
-  if (n < 0) {
+  size_t n = 0;
+  int err = PlatformFileRead(m_Fd, m_Buffer.data() + before, kBlock, n);
+  m_Buffer.resize(before + n);
+  if (err != 0) {
     TernReportEventF(TernEventType::Error, kMsgFileReadFailed, m_Path, err);
     return -1;
   }
@@ -384,7 +359,7 @@ bool CTernDiskFile::Flush() {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Flush")) return false;
   bool flushed = FlushBufferLocked();
-  return SeekSystemLocked(m_Position, SEEK_SET, nullptr) && flushed;
+  return SeekSystemLocked(m_Position, TernSeek::Start, nullptr) && flushed;
 }
 
 bool CTernDiskFile::Truncate(int32_t length) {
@@ -399,8 +374,8 @@ bool CTernDiskFile::Truncate(int32_t length) {
     return false;
   }
   if (!FlushBufferLocked()) return false;
-  if (ftruncate(m_Fd, length) != 0) {
-    TernReportEventF(TernEventType::Error, kMsgFileTruncateFailed, m_Path, errno);
+  if (int err = PlatformFileTruncate(m_Fd, length)) {
+    TernReportEventF(TernEventType::Error, kMsgFileTruncateFailed, m_Path, err);
     return false;
   }
   m_Position = std::min(m_Position, length);
@@ -410,7 +385,7 @@ bool CTernDiskFile::Truncate(int32_t length) {
 bool CTernDiskFile::Seek(int32_t offset, int origin) {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Seek")) return false;
-  int whence = SEEK_SET;
+  int whence = TernSeek::Start;
   int64_t target = offset;
   switch (origin) {
     case TernSeek::Start:
@@ -420,7 +395,7 @@ bool CTernDiskFile::Seek(int32_t offset, int origin) {
       target += m_Position;
       break;
     case TernSeek::End:
-      whence = SEEK_END;
+      whence = TernSeek::End;
       break;
     default:
       TernReportEventF(TernEventType::Error, kMsgFileSeekFailed, m_Path, EINVAL);
@@ -453,20 +428,20 @@ bool CTernDiskFile::AtEnd() {
 void CTernDiskFile::Reserve(int32_t) {}
 
 bool CTernDiskFile::StatLocked(int64_t& size, time_t& modified) {
-  struct stat st {};
+  PlatformFileInfo info;
   if (m_Open) {
     // Only pending writes change what the system reports; read-ahead stays.
     if (m_State == BufferState::Writing && !FlushBufferLocked()) return false;
-    if (fstat(m_Fd, &st) != 0) {
-      TernReportEventF(TernEventType::Error, kMsgFileFstatFailed, m_Path, errno);
+    if (int err = PlatformFileInfoOf(m_Fd, info)) {
+      TernReportEventF(TernEventType::Error, kMsgFileFstatFailed, m_Path, err);
       return false;
     }
-  } else if (stat(m_Path.c_str(), &st) != 0) {
-    TernReportEventF(TernEventType::Error, kMsgFileStatFailed, m_Path, errno);
+  } else if (int err = PlatformPathInfo(m_Path, info)) {
+    TernReportEventF(TernEventType::Error, kMsgFileStatFailed, m_Path, err);
     return false;
   }
-  size = st.st_size;
-  modified = st.st_mtime;
+  size = info.size;
+  modified = info.modified;
   return true;
 }
 
@@ -476,7 +451,8 @@ int32_t CTernDiskFile::Size() {
   time_t modified = 0;
   if (!StatLocked(size, modified)) return -1;
   if (size > kMaxPosition) {
-    TernReportEventF(TernEventType::Error, m_Open ? 94 : 93, m_Path, EOVERFLOW);
+    TernReportEventF(TernEventType::Error, m_Open ? kMsgFileFstatFailed : kMsgFileStatFailed,
+                     m_Path, EOVERFLOW);
     return -1;
   }
   return static_cast<int32_t>(size);
@@ -492,8 +468,8 @@ bool CTernDiskFile::Sync() {
   CTernLockGuard guard(m_Lock);
   if (!CheckOpenLocked("Sync")) return false;
   if (!FlushBufferLocked()) return false;
-  if (fsync(m_Fd) != 0) {
-    TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, errno);
+  if (int err = PlatformFileSync(m_Fd)) {
+    TernReportEventF(TernEventType::Error, kMsgFileWriteFailed, m_Path, err);
     return false;
   }
   return true;

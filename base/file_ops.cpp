@@ -1,12 +1,9 @@
-// Path operations and the replacement of data files over POSIX calls.
+// Path operations and the replacement of data files over the platform's file calls.
 #include "base/file_ops.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "base/disk_file.h"
@@ -14,41 +11,22 @@
 #include "base/message_codes.h"
 #include "base/named_lock.h"
 #include "base/report.h"
+#include "platform/file.h"
 #include "platform/replace.h"
 
 namespace {
 
 // Holds a path's named lock for a scope when asked to. A lock that cannot be
-// taken has been reported by its exception already; Failed() then says so.
+// taken has been reported already; Failed() then says so.
 class PathLockGuard {
  public:
   PathLockGuard(const std::string& path, bool wanted) {
-    if (!wanted) return;
-    try {
-      m_Lock.SetName(LockNameOf(path));
-      m_Lock.Lock();
-      m_Held = true;
-    } catch (const CTernException&) {
-      m_Failed = true;
-    }
+    if (wanted) m_Scope.emplace(LockNameOf(path));
   }
-  ~PathLockGuard() {
-    if (!m_Held) return;
-    try {
-      m_Lock.Unlock();
-    } catch (const CTernException&) {
-      // Reported by the exception; nothing more to do here.
-    }
-  }
-  PathLockGuard(const PathLockGuard&) = delete;
-  PathLockGuard& operator=(const PathLockGuard&) = delete;
-
-  bool Failed() const { return m_Failed; }
+  bool Failed() const { return m_Scope && !m_Scope->Held(); }
 
  private:
-  CTernNamedLock m_Lock;
-  bool m_Held = false;
-  bool m_Failed = false;
+  std::optional<CTernNamedLockScope> m_Scope;
 };
 
 std::string DirectoryOf(const std::string& path) {
@@ -60,29 +38,15 @@ std::string DirectoryOf(const std::string& path) {
 // writable for its owner. On Linux the right to remove a name belongs to the
 // directory, not to the file's own mode bits. The directory gets its mode back.
 int RemoveFile(const std::string& path) {
-  if (unlink(path.c_str()) == 0) return 0;
-  int err = errno;
+  int err = PlatformRemoveFile(path);
   if (err != EACCES && err != EPERM) return err;
   std::string directory = DirectoryOf(path);
-  struct stat st {};
-  bool restore = false;
-  if (stat(directory.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0)
-    restore = chmod(directory.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
-  err = unlink(path.c_str()) == 0 ? 0 : errno;
-  if (restore) chmod(directory.c_str(), st.st_mode & 07777);
+  PlatformFileInfo info;
+  bool restore = PlatformPathInfo(directory, info) == 0 && (info.mode & 0200) == 0 &&
+                 PlatformChangeMode(directory, info.mode | 0200) == 0;
+  err = PlatformRemoveFile(path);
+  if (restore) PlatformChangeMode(directory, info.mode);
   return err;
-}
-
-// rename that never replaces an existing target.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  int err = errno;
-  if (err != EINVAL && err != ENOSYS) return err;
-  // A file system without the flag: look, then rename (the path locks keep other
-  // holders of these names out meanwhile).
-  struct stat st {};
-  if (lstat(to.c_str(), &st) == 0) return EEXIST;
-  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 bool WriteNewFile(const std::string& path, const TernFileWriter& writeContents,
@@ -126,9 +90,10 @@ bool SwitchFile(const std::string& path, const char* newSuffix, const char* oldS
 // The switch fails when the file to be replaced does not exist: find that out
 // before anything is switched, and report it as the switch would.
 bool ReadyToSwitch(const std::string& path, const char* oldSuffix) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0) return true;
-  TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, path, path + oldSuffix, errno);
+  PlatformFileInfo info;
+  int err = PlatformPathInfo(path, info);
+  if (err == 0) return true;
+  TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, path, path + oldSuffix, err);
   return false;
 }
 
@@ -137,8 +102,8 @@ bool ReadyToSwitch(const std::string& path, const char* oldSuffix) {
 bool FileExists(const std::string& path, bool lock) {
   PathLockGuard guard(path, lock);
   if (guard.Failed()) return false;
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
+  PlatformFileInfo info;
+  return PlatformPathInfo(path, info) == 0;
 }
 
 bool FileRemove(const std::string& path, bool lock) {
@@ -159,21 +124,23 @@ bool FileRename(const std::string& from, const std::string& to, bool lock) {
   if (firstGuard.Failed()) return false;
   PathLockGuard secondGuard(fromFirst ? to : from, lock && fromName != toName);
   if (secondGuard.Failed()) return false;
-  int err = RenameNoReplace(from, to);
+  int err = PlatformRenameNoReplace(from, to);
   if (err == 0) return true;
   TernReportEventF(TernEventType::Error, kMsgFileRenameFailed, from, to, err);
   return false;
 }
 
 bool DirMake(const std::string& path, uint32_t mode) {
-  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
-  TernReportEventF(TernEventType::Error, kMsgDirCreateFailed, path, errno);
+  int err = PlatformMakeDir(path, mode);
+  if (err == 0) return true;
+  TernReportEventF(TernEventType::Error, kMsgDirCreateFailed, path, err);
   return false;
 }
 
 bool DirRemove(const std::string& path) {
-  if (rmdir(path.c_str()) == 0) return true;
-  TernReportEventF(TernEventType::Error, kMsgDirRemoveFailed, path, errno);
+  int err = PlatformRemoveDir(path);
+  if (err == 0) return true;
+  TernReportEventF(TernEventType::Error, kMsgDirRemoveFailed, path, err);
   return false;
 }
 

@@ -75,6 +75,8 @@ using TernFileWriter = std::function<bool(CTernFile&)>;
 //   2. switches: the previous contents stay as path + oldSuffix, and path holds
 //      the new contents, with no moment in which path is missing.
 // When path does not exist yet the switch fails and path + newSuffix stays behind.
+// An empty oldSuffix keeps no previous contents, and path need not exist yet. The
+// new data and the directory are synced: a replaced file is on disk on return.
 // The caller holds the data set's own named lock throughout. True on success.
 bool FileReplace(const std::string& path, const TernFileWriter& writeContents,
                  uint32_t newFileMode = TernFileMode::Create | TernFileMode::Truncate,

@@ -1,20 +1,11 @@
-// CTernLock, CTernRWLock and CTernEvent over pthread mutexes and condition variables.
+// CTernLock, CTernRWLock and CTernEvent over standard recursive mutexes and the
+// platform's event.
 #include "base/lock.h"
 
 #include "base/message_codes.h"
 #include "base/report.h"
 
-namespace {
-void InitRecursive(pthread_mutex_t* mutex) {
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
-}
-}  // namespace
-
-CTernLock::CTernLock() { InitRecursive(&m_Mutex); }
+CTernLock::CTernLock() {}
 
 CTernLock::~CTernLock() {
   long owner = m_Owner.load();
@@ -23,15 +14,14 @@ CTernLock::~CTernLock() {
     // Give back what the destroying thread holds so that the mutex is free when
     // it goes away.
     if (owner == PlatformThreadId())
-      while (m_Depth-- > 0) pthread_mutex_unlock(&m_Mutex);
+      while (m_Depth-- > 0) m_Mutex.unlock();
   }
-  pthread_mutex_destroy(&m_Mutex);
 }
 
 void CTernLock::Lock() {
   long me = PlatformThreadId();
   if (m_Owner.load() == me) TernReportEvent(TernEventType::Error, kMsgLockTakenAgain);
-  pthread_mutex_lock(&m_Mutex);
+  m_Mutex.lock();
   m_Owner.store(me);
   m_Depth++;
 }
@@ -45,27 +35,26 @@ void CTernLock::Unlock() {
     return;
   }
   if (--m_Depth == 0) m_Owner.store(0);
-  pthread_mutex_unlock(&m_Mutex);
+  m_Mutex.unlock();
 }
 
-CTernRWLock::CTernRWLock() { InitRecursive(&m_Section); }
+CTernRWLock::CTernRWLock() {}
 
 CTernRWLock::~CTernRWLock() {
   if (m_Writer.load() != 0) {
     TernReportEvent(TernEventType::Error, kMsgWriteLockHeldAtDestruction);
-    if (m_Writer.load() == PlatformThreadId()) pthread_mutex_unlock(&m_Section);
+    if (m_Writer.load() == PlatformThreadId()) m_Section.unlock();
   }
-  pthread_mutex_destroy(&m_Section);
 }
 
 void CTernRWLock::ReadLock() {
-  pthread_mutex_lock(&m_Section);
+  m_Section.lock();
   m_Readers++;
-  pthread_mutex_unlock(&m_Section);
+  m_Section.unlock();
 }
 
 void CTernRWLock::ReadUnlock() {
-  pthread_mutex_lock(&m_Section);
+  m_Section.lock();
   m_Readers--;
   if (m_Readers < 0) {
     TernReportEvent(TernEventType::Error, kMsgReaderCountNegative);
@@ -76,16 +65,16 @@ void CTernRWLock::ReadUnlock() {
     TernReportEvent(TernEventType::Warning, kMsgOkToWriteSetFailed);
     TernDebugTrace(3, "Cannot set event on m_OkToWrite");
   }
-  pthread_mutex_unlock(&m_Section);
+  m_Section.unlock();
 }
 
 void CTernRWLock::WriteLock() {
   long me = PlatformThreadId();
   if (m_Writer.load() == me) TernReportEvent(TernEventType::Error, kMsgWriteLockTakenAgain);
   for (;;) {
-    pthread_mutex_lock(&m_Section);
+    m_Section.lock();
     if (m_Readers == 0) break;
-    pthread_mutex_unlock(&m_Section);
+    m_Section.unlock();
     // The event is reset after every wake-up, so a reader's last ReadUnlock may
     // signal it between our look and our wait: never wait longer than a second.
     int rc = m_OkToWrite.Wait(1000);
@@ -102,13 +91,13 @@ void CTernRWLock::WriteUnlock() {
     TernReportEvent(TernEventType::Error, kMsgReadersAtWriteUnlock, m_Readers);
     m_Readers = 0;
   }
-  pthread_mutex_unlock(&m_Section);
+  m_Section.unlock();
 }
 
 int32_t CTernRWLock::Readers() {
-  pthread_mutex_lock(&m_Section);
+  m_Section.lock();
   int32_t n = m_Readers;
-  pthread_mutex_unlock(&m_Section);
+  m_Section.unlock();
   return n;
 }
 

@@ -3,10 +3,9 @@
 // releasing it unheld, destroying it held) to the event log; the operation goes on.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <utility>
 
 #include "platform/sync.h"
@@ -25,7 +24,7 @@ class CTernLock {
   long Owner() const { return m_Owner.load(); }
 
  private:
-  pthread_mutex_t m_Mutex;
+  std::recursive_mutex m_Mutex;
   std::atomic<long> m_Owner{0};
   int m_Depth = 0;  // levels held by the owner; changed only by the owner
 };
@@ -64,7 +63,7 @@ class CTernRWLock {
  private:
   int32_t m_Readers = 0;
   std::atomic<long> m_Writer{0};
-  pthread_mutex_t m_Section;
+  std::recursive_mutex m_Section;
   PlatformEvent m_OkToWrite{true};
 };
 

@@ -2,7 +2,6 @@
 #include "log/activity_log.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +11,7 @@
 #include "base/message_codes.h"
 #include "base/messages.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -79,8 +79,8 @@ void RemoveOldFiles(const std::string& dir, time_t cutoff) {
     std::string name = listing.Entry(i);
     if (strncasecmp(name.c_str(), "kslog", 5) != 0) continue;
     std::string path = PathJoin(dir, name);
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && st.st_mtime < cutoff) FileRemove(path, false);
+    PlatformFileInfo info;
+    if (PlatformPathInfo(path, info) == 0 && info.modified < cutoff) FileRemove(path, false);
   }
 }
 

@@ -233,30 +233,22 @@ std::string CTernQueuedMessage::HeaderValue(std::string_view name) {
 
 int CTernQueuedMessage::HopCount() { return m_Body ? m_Body->HopCount() : 0; }
 
-bool CTernQueuedMessage::SaveEnvelope(bool durable) {
+bool CTernQueuedMessage::SaveEnvelope() {
   std::string path = EnvelopePath();
   // An envelope saved now would name a body that is not all there.
   if (m_Body && !m_Body->IsReading()) return ReportWriteError(path);
-  std::string fresh = path + "_new";
   std::string text = TernEnvelopeText(m_Envelope, CTernClock::Now());
-  {
-    CTernDiskFile file(fresh, TernFileMode::Create | TernFileMode::Truncate | TernFileMode::NoLock);
-    if (!file.Open()) return ReportWriteError(path);
-    bool ok = file.Write(text) == static_cast<int32_t>(text.size());
-    if (ok && durable) ok = file.Sync();
-    ok = file.Close() && ok;
-    if (!ok) {
-      FileRemove(fresh, false);
-      return ReportWriteError(path);
-    }
-  }
-  // The rename replaces the envelope whole: a reader sees the old one or the new.
-  if (std::rename(fresh.c_str(), path.c_str()) != 0) {
-    FileRemove(fresh, false);
-    return ReportWriteError(path);
-  }
-  if (durable && PlatformSyncParentDir(path) != 0) return ReportWriteError(path);
-  return true;
+  auto write = [&text](CTernFile& file) {
+    return file.Write(text) == static_cast<int32_t>(text.size());
+  };
+  // The envelope is replaced whole (a reader sees the old one or the new) and keeps
+  // no previous version.
+  if (FileReplace(path, write, TernFileMode::Create | TernFileMode::Truncate | TernFileMode::NoLock,
+                  "_new", ""))
+    return true;
+  std::string fresh = path + "_new";
+  if (FileExists(fresh, false)) FileRemove(fresh, false);
+  return ReportWriteError(path);
 }
 
 bool CTernQueuedMessage::Remove() {

@@ -6,8 +6,9 @@
 // holds the cross-process lock "QXMSG" + I.
 //
 // Durability: CloseBody(true) puts the body and its directory entry on disk before
-// it returns; SaveEnvelope(true) writes the envelope to I.env_new, puts it on disk,
-// renames it over I.env and puts the directory on disk. The envelope is always
+// it returns; SaveEnvelope() writes the envelope to I.env_new, puts it on disk,
+// renames it over I.env and puts the directory on disk (the foundation's one
+// replacement routine, keeping no previous envelope). The envelope is always
 // replaced whole (never rewritten in place), and it cannot be saved while the body
 // is still being written, so an envelope on disk never names a half-written body.
 //
@@ -106,9 +107,9 @@ class CTernQueuedMessage {
   // The "Received" headers of the open body.
   int HopCount();
 
-  // Writes the whole envelope, replacing the file. Message 29 on failure (the old
-  // envelope then stays as it was). With durable, it is on disk when this returns.
-  bool SaveEnvelope(bool durable = false);
+  // Writes the whole envelope, replacing the file; it is on disk when this returns.
+  // Message 29 on failure (the old envelope then stays as it was).
+  bool SaveEnvelope();
   // Deletes the envelope, then the body (closing it first).
   bool Remove();
 

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/file.h"
+
 int PlatformSyncPath(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
@@ -36,10 +38,29 @@ PlatformReplaceResult PlatformSwitchFile(const std::string& path, const std::str
   std::string fresh = path + newSuffix;
   std::string old = path + oldSuffix;
   if (int err = PlatformSyncPath(fresh)) return fail(PlatformReplaceStep::SyncNew, err);
-  if (unlink(old.c_str()) != 0 && errno != ENOENT)
-    return fail(PlatformReplaceStep::RemoveOld, errno);
-  if (link(path.c_str(), old.c_str()) != 0) return fail(PlatformReplaceStep::KeepOld, errno);
+  if (!oldSuffix.empty()) {
+    if (unlink(old.c_str()) != 0 && errno != ENOENT)
+      return fail(PlatformReplaceStep::RemoveOld, errno);
+    if (link(path.c_str(), old.c_str()) != 0) return fail(PlatformReplaceStep::KeepOld, errno);
+  }
   if (rename(fresh.c_str(), path.c_str()) != 0) return fail(PlatformReplaceStep::Rename, errno);
   if (int err = PlatformSyncParentDir(path)) return fail(PlatformReplaceStep::SyncDir, err);
   return r;
+}
+
+int PlatformReplaceFile(const std::string& path, const std::string& text,
+                        const std::string& newSuffix, const std::string& oldSuffix) {
+  std::string fresh = path + newSuffix;
+  int fd = -1;
+  int err = PlatformFileOpen(fresh, kPlatformOpenCreate | kPlatformOpenTruncate, fd);
+  if (err != 0) return err;
+  err = PlatformFileWrite(fd, text.data(), text.size());
+  int closeError = PlatformFileClose(fd);
+  if (err == 0) err = closeError;
+  if (err == 0) {
+    PlatformReplaceResult result = PlatformSwitchFile(path, newSuffix, oldSuffix);
+    if (!result.ok) err = result.error;
+  }
+  if (err != 0) PlatformRemoveFile(fresh);
+  return err;
 }

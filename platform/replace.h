@@ -1,10 +1,11 @@
-// The switch step of replacing a data file. The writer has already written and
-// closed F + newSuffix; this makes it the file F and keeps the previous contents as
-// F + oldSuffix, without a moment in which F is missing:
+// The one way a file is replaced: the writer has written and closed F + newSuffix;
+// the switch makes it the file F without a moment in which F is missing, under one
+// durability rule (the new data synced, renamed, the directory synced):
 //   fsync F_new; remove F_old; hard-link F as F_old; rename F_new over F; fsync the
 //   directory.
 // A crash leaves F old or new, never absent. When F does not exist the step fails at
-// the link and F_new stays behind.
+// the link and F_new stays behind. With an empty oldSuffix the previous contents are
+// not kept, no link is made, and F need not exist yet.
 #pragma once
 
 #include <string>
@@ -19,6 +20,11 @@ struct PlatformReplaceResult {
 
 PlatformReplaceResult PlatformSwitchFile(const std::string& path, const std::string& newSuffix,
                                          const std::string& oldSuffix);
+
+// Writes text as the whole contents of F + newSuffix and switches it in as above.
+// 0 or the error number of the failed step; F + newSuffix is removed on failure.
+int PlatformReplaceFile(const std::string& path, const std::string& text,
+                        const std::string& newSuffix, const std::string& oldSuffix);
 
 // fsync of a file by name, and of the directory that holds a path.
 int PlatformSyncPath(const std::string& path);

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/registry_file.h"
+#include "platform/replace.h"
 
 namespace {
 
@@ -35,17 +36,11 @@ int EnsureRunDir() {
   return 0;
 }
 
-// Writes a small file whole, through a temporary name, so readers never see half.
+// Writes a small file whole by the replacement rule, so readers never see half.
+// The new file is named after the writing process: the manager and the service
+// may write the same status file at once.
 int WriteAtomically(const std::string& path, const std::string& text) {
-  std::string temp = path + ".tmp" + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  ssize_t n = write(fd, text.data(), text.size());
-  int err = n == static_cast<ssize_t>(text.size()) ? 0 : (n < 0 ? errno : EIO);
-  close(fd);
-  if (err == 0 && rename(temp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) unlink(temp.c_str());
-  return err;
+  return PlatformReplaceFile(path, text, ".tmp" + std::to_string(getpid()), "");
 }
 
 pid_t ReadPid(const std::string& name) {

@@ -237,3 +237,5 @@ int PlatformSocketSetWait(int set, uint64_t* tags, int max, int milliseconds) {
   for (int i = 0; i < n; ++i) tags[i] = events[i].data.u64;
   return n;
 }
+
+uint32_t PlatformAddressHostOrder(uint32_t networkOrder) { return ntohl(networkOrder); }

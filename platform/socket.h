@@ -13,6 +13,10 @@
 using PlatformSocket = int;
 constexpr PlatformSocket kPlatformInvalidSocket = -1;
 
+// An IPv4 address in network byte order as a number in host order, whose high
+// byte is the first part of the dotted form.
+uint32_t PlatformAddressHostOrder(uint32_t networkOrder);
+
 // The error of the last failed call on this thread.
 int PlatformSocketError();
 // True for the errors that only say the peer has already gone (not connected, reset,

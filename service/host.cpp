@@ -1,8 +1,6 @@
 // Start-up and stop sequences of the ostrel program.
 #include "service/host.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 
@@ -19,6 +17,7 @@
 #include "log/eventlog.h"
 #include "net/socket_start.h"
 #include "platform/eventsink.h"
+#include "platform/file.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
@@ -30,9 +29,8 @@ const char kOstrelHttpName[] = "OstrelHTTP";
 std::string OstrelDefaultDir() { return OSTREL_DEFAULT_DIR; }
 
 std::string OstrelDataDir() {
-  char exe[4096];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "";
+  std::string self;
+  PlatformExecutablePath(self);
   std::string build = OSTREL_BUILD_ROOT;
   if (!build.empty() && self.compare(0, build.size() + 1, build + "/") == 0)
     return build + "/data";

@@ -4,13 +4,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
 #include "base/format.h"
+#include "log/eventlog.h"
+#include "platform/file.h"
 #include "platform/service_manager.h"
 #include "platform/sync.h"
-#include "log/eventlog.h"
 #include "service/host.h"
 
 namespace {
@@ -111,17 +113,18 @@ int OstrelRunConsole() {
 }
 
 void OstrelInstallService() {
-  char path[513];
-  ssize_t n = readlink("/proc/self/exe", path, 512);
-  if (n <= 0 || n >= 512) {
-    printf("Unable to install %s - %s\n", kOstrelServiceName, OstrelSystemErrorText(errno).c_str());
+  // The service record keeps at most 511 bytes of the program's path.
+  std::string path;
+  int err = PlatformExecutablePath(path);
+  if (err == 0 && path.size() >= 512) err = ENAMETOOLONG;
+  if (err != 0) {
+    printf("Unable to install %s - %s\n", kOstrelServiceName, OstrelSystemErrorText(err).c_str());
     return;
   }
-  path[n] = '\0';
   PlatformServiceConfig config;
   config.displayName = kOstrelServiceName;
   config.imagePath = path;
-  int err = PlatformCreateService(kOstrelServiceName, config);
+  err = PlatformCreateService(kOstrelServiceName, config);
   if (err == 0) {
     printf("%s installed.\n", kOstrelServiceName);
     // As on Windows the service starts automatically with the system; here it is

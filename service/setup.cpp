@@ -1,9 +1,6 @@
 // ostrel -setup: the registry values and directories of a ready installation.
 #include "service/setup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +18,7 @@
 #include "config/initial_config.h"
 #include "config/list_dict_file.h"
 #include "platform/eventsink.h"
+#include "platform/file.h"
 #include "platform/registry_file.h"
 #include "service/host.h"
 
@@ -30,8 +28,9 @@ namespace {
 bool MakeDirs(const std::string& path) {
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      printf("Cannot make directory %s - %s\n", part.c_str(), strerror(errno));
+    int err = PlatformMakeDir(part);
+    if (err != 0 && err != EEXIST) {
+      printf("Cannot make directory %s - %s\n", part.c_str(), strerror(err));
       return false;
     }
     if (slash == std::string::npos) return true;

@@ -1,13 +1,12 @@
 // CTernRelayNetworks: the clients allowed to relay, from the RelayClients setting.
 #include "transport/smtp_relay.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 
 #include "config/effective_settings.h"
 #include "net/network_address.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -41,13 +40,13 @@ CTernRelayNetworks::CTernRelayNetworks(std::string_view text) {
     uint32_t address = 0;
     if (!ParseDotted(entry, address)) continue;
     uint32_t mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
-    m_Networks.push_back({ntohl(address) & mask, mask});
+    m_Networks.push_back({PlatformAddressHostOrder(address) & mask, mask});
   }
   if (m_Networks.empty()) m_Networks.push_back({0x7F000000u, 0xFF000000u});
 }
 
 bool CTernRelayNetworks::Allows(uint32_t address) const {
-  uint32_t host = ntohl(address);
+  uint32_t host = PlatformAddressHostOrder(address);
   for (const Network& n : m_Networks)
     if ((host & n.mask) == n.base) return true;
   return false;

@@ -437,7 +437,7 @@ SMTP::Session::Step SMTP::Session::Data() {
   if (saved) saved = FilterMessage(*m_Message, m_Server.m_Lists) == 0;
   if (saved) {
     m_Message->MarkComplete();
-    saved = m_Message->SaveEnvelope(true);
+    saved = m_Message->SaveEnvelope();
   }
   if (!saved) return RefuseMessage(kLocalError, kMsgCouldNotSaveMessage, true);
   if (!m_Server.m_FastQueue ||

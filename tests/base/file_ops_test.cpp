@@ -226,6 +226,19 @@ TEST(Replace, ReadersNeverFindTheFileMissingOrHalfWritten) {
   EXPECT_EQ(TempDir::Read(path + "_old"), version(59));
 }
 
+TEST(Replace, WithoutAnOldNameMakesTheFileTheFirstTimeAndKeepsNoOldCopy) {
+  // The envelope's way: no _old, and the first write needs no file to replace.
+  TempDir dir;
+  std::string path = dir.File("M1.env");
+  EXPECT_TRUE(
+      FileReplace(path, Writes("v1"), TernFileMode::Create | TernFileMode::Truncate, "_new", ""));
+  EXPECT_TRUE(
+      FileReplace(path, Writes("v2"), TernFileMode::Create | TernFileMode::Truncate, "_new", ""));
+  EXPECT_EQ(TempDir::Read(path), "v2");
+  EXPECT_FALSE(Exists(path + "_new"));
+  EXPECT_FALSE(Exists(path + "_old"));
+}
+
 TEST(Replace, FailuresLeaveTheFileAsItWas) {
   TempDir dir;
   EventCapture events;

@@ -143,7 +143,7 @@ TEST(QueuedMessage, WhatIsOnDiskAtEachStep) {
   EXPECT_EQ(m->Size(), static_cast<long>(stored.size()));
   EXPECT_EQ(TempDir::Read(m->EnvelopePath()), "");  // the envelope is still empty
   m->MarkComplete();
-  ASSERT_TRUE(m->SaveEnvelope(true));
+  ASSERT_TRUE(m->SaveEnvelope());
   EXPECT_FALSE(FileExists(m->EnvelopePath() + "_new", false));
 
   std::unique_ptr<CTernQueuedMessage> back = CTernQueuedMessage::Open(m->Identifier(), dir.Path());
