@@ -15,6 +15,8 @@
 #include "base/exception.h"
 #include "base/file_ops.h"
 #include "base/message_codes.h"
+#include "base/number.h"
+#include "config/dictionary_score.h"
 #include "config/list_dict_file.h"
 #include "log/eventlog.h"
 #include "platform/clock.h"
@@ -25,8 +27,6 @@ const char kDictionaryFileLock[] = "TNDDRFILELOCK";
 // Longest word the scan looks up, and the limit below which a phrase may grow.
 constexpr size_t kMaxWord = 4095;
 constexpr size_t kPhraseLimit = 4096;
-constexpr int kReloadInterval = 10;
-constexpr size_t kMaxPrimaryField = 6;
 
 void ReleaseEntry(void* value) { delete static_cast<DictionaryEntry*>(value); }
 
@@ -57,20 +57,22 @@ int64_t Truncate(double value) {
   return static_cast<int64_t>(std::clamp(value, -kLimit, kLimit));
 }
 
-// A score field: only '+', '-' and digits; converted as an optional sign followed
-// by digits (conversion stops at the first byte that does not fit), clamped.
+// A score field: only '+', '-' and digits, converted as far as it is a number
+// ("12-3" is 12, a sign alone 0); a number beyond 32 bits is held at that end.
 bool ScoreField(std::string_view field, int32_t& value) {
   for (char c : field)
     if (c != '+' && c != '-' && (c < '0' || c > '9')) return false;
-  size_t i = 0;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
   int64_t n = 0;
-  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
-    n = n * 10 + (field[i] - '0');
-    if (n > (int64_t{1} << 32)) n = int64_t{1} << 32;
+  size_t used = 0;
+  if (!TernParseNumberPrefix(field, n, used, int64_t{std::numeric_limits<int32_t>::min()},
+                             int64_t{std::numeric_limits<int32_t>::max()})) {
+    size_t digitsAt = !field.empty() && (field[0] == '+' || field[0] == '-') ? 1 : 0;
+    bool digits = digitsAt < field.size() && field[digitsAt] >= '0' && field[digitsAt] <= '9';
+    n = !digits           ? 0
+        : field[0] == '-' ? std::numeric_limits<int32_t>::min()
+                          : std::numeric_limits<int32_t>::max();
   }
-  value = Clamp32(negative ? -n : n);
+  value = static_cast<int32_t>(n);
   return true;
 }
 
@@ -90,7 +92,7 @@ bool SplitDictionaryLine(std::string_view line, DictionaryLine& out) {
   }
   fields[5] = line.substr(from);
   if (fields[5].find(':') != std::string_view::npos) return false;
-  if (fields[1].size() != 1 || fields[4].size() > kMaxPrimaryField) return false;
+  if (fields[1].size() != 1 || fields[4].size() > kDictionaryScoreWidth) return false;
   out = {fields[0], fields[1], fields[2], fields[4], fields[5]};
   return true;
 }
@@ -145,22 +147,23 @@ bool MayHoldKey(const std::vector<uint64_t>& bits, std::string_view key) {
   return true;
 }
 
-bool ModifiedTime(const std::string& path, time_t& when) {
-  if (!FileExists(path, false)) return false;
-  CTernDiskFile file(path, TernFileMode::ReadOnly);
-  return file.ModificationTime(when);
+// The word of a dictionary line that may not parse: the text before its first ':'
+// (the whole line without one), lower-cased, as its key.
+std::string KeyOfLine(std::string_view line) {
+  std::string word(line.substr(0, line.find(':')));
+  TernLowerAscii(word);
+  return TernSwappedCopy(word);
 }
 
 }  // namespace
 
 DictionaryStore::DictionaryStore(const std::string& vendorPath, const std::string& localPath)
-    : m_VendorPath(vendorPath), m_LocalPath(localPath) {}
+    : m_VendorPath(vendorPath), m_LocalPath(localPath), m_Watch({vendorPath, localPath}) {}
 
 DictionaryStore::~DictionaryStore() {
-  m_Lock.WriteLock();
+  CTernWriteGuard guard(m_Lock);
   ClearLocked();
   m_Local.Clear(ReleaseEntry);
-  m_Lock.WriteUnlock();
 }
 
 void DictionaryStore::ClearLocked() {
@@ -173,52 +176,54 @@ void DictionaryStore::ClearLocked() {
 }
 
 bool DictionaryStore::ErrorState() {
-  m_Lock.ReadLock();
-  bool error = m_Error != 0;
-  m_Lock.ReadUnlock();
-  return error;
+  CTernReadGuard guard(m_Lock);
+  return m_Error != 0;
 }
 
-time_t DictionaryStore::LoadedTime() {
-  m_Lock.ReadLock();
-  time_t loaded = m_Loaded;
-  m_Lock.ReadUnlock();
-  return loaded;
-}
+time_t DictionaryStore::LoadedTime() { return m_Watch.Loaded(); }
 
 int DictionaryStore::Load(int force) {
-  m_Lock.WriteLock();
   time_t now = PlatformNow();
-  if (force == 0 && m_Loaded != 0 && now - m_Loaded <= 1) {
-    m_Lock.WriteUnlock();
-    return 0;
+  if (m_Watch.SkipLoad(force, now)) return 0;
+  // Both files are read under the named lock only; the tables change under the
+  // write lock only once both have been read whole. A load that fails leaves the
+  // tables that were loaded last, so scoring goes on with them.
+  std::vector<ParsedLine> vendor, local;
+  std::vector<TernFileStamp> stamps;
+  std::string badWord;
+  bool ok = TernUnderDataSetLock(kDictionaryFileLock, [&] {
+    stamps = m_Watch.Stamps();
+    return ParseFile(m_VendorPath, true, vendor, nullptr, badWord) &&
+           ParseFile(m_LocalPath, false, local, nullptr, badWord);
+  });
+  m_Watch.Tried(now, ok, stamps);
+  CTernWriteGuard guard(m_Lock);
+  if (!ok) {
+    m_BadLocalWord = badWord;
+    return 1;
   }
-  // Every load starts from empty tables, also after a load that failed halfway.
-  ClearLocked();
-  m_Local.Clear(ReleaseEntry);
-  bool ok = false;
   try {
-    CTernDataSetLock named(kDictionaryFileLock);
-    ok = LoadFileLocked(m_VendorPath, true) && LoadFileLocked(m_LocalPath, false);
-    if (ok) IndexLoadedLocked();
+    ClearLocked();
+    m_Local.Clear(ReleaseEntry);
+    for (ParsedLine& line : vendor) AddLoadedEntryLocked(line.word, std::move(line.entry), true);
+    for (ParsedLine& line : local) AddLoadedEntryLocked(line.word, std::move(line.entry), false);
+    ApplyPendingLocked();
+    IndexLoadedLocked();
   } catch (const std::bad_alloc&) {
+    // Half-built tables must not answer.
     TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
-    ok = false;
-  } catch (const CTernException&) {
-    ok = false;  // reported when it was made
-  }
-  if (ok) {
-    m_Loaded = now;
-    m_Error = 0;
-  } else {
     m_Error = 1;
+    return 1;
   }
-  m_LastCheck = now;
-  m_Lock.WriteUnlock();
-  return ok ? 0 : 1;
+  m_LocalStamp = stamps.back();
+  m_LocalRaw.clear();
+  m_BadLocalWord.clear();
+  m_Error = 0;
+  return 0;
 }
 
-bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
+bool DictionaryStore::ParseFile(const std::string& path, bool vendor, std::vector<ParsedLine>& out,
+                                std::vector<RawLine>* keepBad, std::string& badWord) {
   // A missing vendor file fails the load without a word; a missing local file is
   // simply no words. A local file that exists but cannot be read fails the load, so
   // that a save never replaces words it could not see.
@@ -237,23 +242,29 @@ bool DictionaryStore::LoadFileLocked(const std::string& path, bool vendor) {
     if (!SplitDictionaryLine(line, fields) || !ScoreField(fields.primary, primary) ||
         !ScoreField(fields.secondary, secondary)) {
       TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, path, reader.LineNumber());
-      return false;
+      if (!keepBad) {
+        if (!vendor) badWord = KeyOfLine(line);
+        return false;
+      }
+      // A line kept as it stands, so that a save loses nothing it cannot read.
+      keepBad->push_back({KeyOfLine(line), line});
+      continue;
     }
-    auto entry = std::make_unique<DictionaryEntry>();
-    entry->m_Replace = fields.flag[0] == 'R' ? 1 : 0;
-    entry->m_Dictionary.assign(fields.dictionary);
-    entry->m_Primary = primary;
-    entry->m_Secondary = secondary;
-    std::string word(fields.word);
-    TernLowerAscii(word);
-    AddLoadedEntryLocked(word, std::move(entry), vendor);
+    ParsedLine parsed{std::string(fields.word), {}};
+    TernLowerAscii(parsed.word);
+    parsed.entry.m_Replace = fields.flag[0] == 'R' ? 1 : 0;
+    parsed.entry.m_Dictionary.assign(fields.dictionary);
+    parsed.entry.m_Primary = primary;
+    parsed.entry.m_Secondary = secondary;
+    out.push_back(std::move(parsed));
   }
   return true;
 }
 
-void DictionaryStore::AddLoadedEntryLocked(const std::string& word,
-                                           std::unique_ptr<DictionaryEntry> entry, bool vendor) {
+void DictionaryStore::AddLoadedEntryLocked(const std::string& word, DictionaryEntry loaded,
+                                           bool vendor) {
   std::string key = TernSwappedCopy(word);
+  auto entry = std::make_unique<DictionaryEntry>(std::move(loaded));
   std::unique_ptr<DictionaryEntry> localCopy;
   if (!vendor) localCopy = std::make_unique<DictionaryEntry>(*entry);
   if (word.find(' ') != std::string::npos) {
@@ -318,26 +329,7 @@ void DictionaryStore::IndexLoadedLocked() {
   }
 }
 
-int DictionaryStore::CheckReload() {
-  time_t now = PlatformNow();
-  m_Lock.ReadLock();
-  bool due = now - m_LastCheck >= kReloadInterval;
-  time_t loaded = m_Loaded;
-  m_Lock.ReadUnlock();
-  if (!due) return 0;
-  // A file written in the second of the last load counts as changed: file times
-  // have whole seconds, and such a change would otherwise never be seen.
-  time_t vendorTime = 0, localTime = 0;
-  bool changed = (ModifiedTime(m_VendorPath, vendorTime) && vendorTime >= loaded) ||
-                 (ModifiedTime(m_LocalPath, localTime) && localTime >= loaded);
-  if (!changed) {
-    m_Lock.WriteLock();
-    m_LastCheck = now;
-    m_Lock.WriteUnlock();
-    return 0;
-  }
-  return Load(0);
-}
+int DictionaryStore::CheckReload() { return m_Watch.ReloadDue() ? Load(0) : 0; }
 
 const DictionaryEntry* DictionaryStore::FindWordLocked(const char* word, size_t length,
                                                       std::string& key) {
@@ -366,7 +358,7 @@ bool DictionaryStore::InUseLocked(const DictionaryEntry& entry, Scan& scan) cons
 
 void DictionaryStore::ScorePhrase(std::string_view phrase, int mode, std::string_view dictsInUse,
                                   int32_t& score, int32_t& secondary, int32_t& replace) {
-  m_Lock.ReadLock();
+  CTernReadGuard guard(m_Lock);
   Scan scan;
   StartScanLocked(scan, dictsInUse);
   for (size_t from = 0; from < phrase.size();) {
@@ -378,7 +370,6 @@ void DictionaryStore::ScorePhrase(std::string_view phrase, int mode, std::string
   }
   int64_t s = 0, t = 0;
   ScoreRunLocked(phrase, mode, scan, s, t, replace);
-  m_Lock.ReadUnlock();
   score = Clamp32(s);
   secondary = Clamp32(t);
 }
@@ -445,11 +436,8 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
   if (found) found->clear();
   score = 0;
   CheckReload();
-  m_Lock.ReadLock();
-  if (m_Error) {
-    m_Lock.ReadUnlock();
-    return 1;
-  }
+  CTernReadGuard guard(m_Lock);
+  if (m_Error) return 1;
   const std::string foundWord = m_Messages.Text(kMsgFound);
   const size_t headRoom = foundWord.size() + 10;
   Scan scan;
@@ -468,8 +456,25 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
     for (size_t i = 0; i < wordLength; ++i) phrase += TernLowerAscii(text[wordStart + i]);
     scan.words.push_back({begin, phrase.size(), entry});
   };
-  auto append = [&](std::string_view shown) {
-    found->append(foundWord).append(": ").append(shown).append("\r\n");
+  // Scores the open run and adds it up. A run closed by two unlisted words is
+  // masked when it asks for it and shown without the unlisted word that closed it;
+  // a run closed by the end of the text is neither masked nor cut.
+  auto closeRun = [&](bool byUnlistedWords) {
+    int64_t s = 0, t = 0;
+    int32_t r = 0;
+    ScoreRunLocked(phrase, mode, scan, s, t, r);
+    total += s;
+    secondaryTotal += t;
+    open = pending = false;
+    if (byUnlistedWords && r && start <= end) memset(text + start, '-', end - start + 1);
+    if (s <= 0 || !found) return;
+    std::string_view shown(phrase);
+    size_t space = phrase.rfind(' ');
+    if (byUnlistedWords && space != std::string::npos) shown = shown.substr(0, space + 1);
+    if (shown.size() + headRoom + used < foundSize) {
+      found->append(foundWord).append(": ").append(shown).append("\r\n");
+      used += shown.size() + headRoom + 1;
+    }
   };
   size_t wordLength = 0;
   for (size_t pos = 0; pos <= length; ++pos) {
@@ -503,40 +508,16 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
       pending = true;
     } else if (open) {
       // Two unlisted words in a row close the run; the second is dropped.
-      int64_t s = 0, t = 0;
-      int32_t r = 0;
-      ScoreRunLocked(phrase, mode, scan, s, t, r);
-      total += s;
-      secondaryTotal += t;
-      open = pending = false;
-      if (r && start <= end) memset(text + start, '-', end - start + 1);
-      if (s > 0 && found) {
-        size_t space = phrase.rfind(' ');
-        std::string_view shown(phrase);
-        if (space != std::string::npos) shown = shown.substr(0, space + 1);
-        if (shown.size() + headRoom + used < foundSize) {
-          append(shown);
-          used += shown.size() + headRoom + 1;
-        }
-      }
+      closeRun(true);
     }
   }
-  if (open) {
-    // A run closed by the end of the text is scored but not masked.
-    int64_t s = 0, t = 0;
-    int32_t r = 0;
-    ScoreRunLocked(phrase, mode, scan, s, t, r);
-    total += s;
-    secondaryTotal += t;
-    if (s > 0 && found && phrase.size() + headRoom + used < foundSize) append(phrase);
-  }
+  if (open) closeRun(false);
   int64_t result = total;
   if (mode >= 3 && total > 0) {
     int64_t bonus = secondaryTotal / 3;
     if (bonus > total) bonus = total;
     result = total + bonus;
   }
-  m_Lock.ReadUnlock();
   score = Clamp32(result);
   return 0;
 }
@@ -544,117 +525,142 @@ int DictionaryStore::Score(char* text, size_t length, int mode, std::string_view
 int DictionaryStore::AddWord(std::string_view word, std::string_view dictionary, int32_t score,
                              int32_t replace) {
   // A word or name with a field separator or a line end would corrupt the local
-  // file when it is written back.
+  // file when it is written back, and so would a score the file cannot carry.
   auto unsafe = [](std::string_view text) {
     return text.find_first_of(":\r\n") != std::string_view::npos;
   };
-  if (word.empty() || unsafe(word) || unsafe(dictionary)) return 1;
-  DictionaryEntry* entry = nullptr;
-  std::string key;
+  if (word.empty() || unsafe(word) || unsafe(dictionary) || !DictionaryScoreFits(score)) return 1;
   try {
-    entry = new DictionaryEntry;
-    entry->m_Replace = replace;
-    entry->m_Dictionary.assign(dictionary);
-    entry->m_Primary = score;
-    key.assign(word);
+    DictionaryEntry entry;
+    entry.m_Replace = replace;
+    entry.m_Dictionary.assign(dictionary);
+    entry.m_Primary = score;
+    std::string key(word);
     TernLowerAscii(key);
     TernSwapHalves(key);
+    CTernWriteGuard guard(m_Lock);
+    m_Pending.push_back({key, entry});
+    ApplyLocked(m_Pending.back());
   } catch (const std::bad_alloc&) {
-    delete entry;
     TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
     return 1;
   }
-  m_Lock.WriteLock();
-  m_Local.Insert(key, entry, ReleaseEntry);
-  m_Lock.WriteUnlock();
   return 0;
 }
 
 int DictionaryStore::RemoveWord(std::string_view word) {
   std::string key = TernSwappedCopy(word);
-  m_Lock.WriteLock();
-  DictionaryEntry* entry = nullptr;
-  bool removed = m_Local.Find(key, &entry, true);
-  m_Lock.WriteUnlock();
-  delete entry;
-  return removed ? 0 : 1;
+  CTernWriteGuard guard(m_Lock);
+  // A word of a local file line that failed to load is not in the table, but the
+  // removal still takes its line out at the next save.
+  bool present = m_Local.Find(key) || key == m_BadLocalWord;
+  m_Pending.push_back({key, std::nullopt});
+  ApplyLocked(m_Pending.back());
+  return present ? 0 : 1;
+}
+
+void DictionaryStore::ApplyLocked(const PendingWord& change) {
+  DictionaryEntry* old = nullptr;
+  if (change.entry) {
+    m_Local.Insert(change.key, new DictionaryEntry(*change.entry), ReleaseEntry);
+  } else if (m_Local.Find(change.key, &old, true)) {
+    delete old;
+  }
+}
+
+void DictionaryStore::ApplyPendingLocked() {
+  for (const PendingWord& change : m_Pending) ApplyLocked(change);
 }
 
 int DictionaryStore::Save() {
-  m_Lock.WriteLock();
-  if (m_Error) {
-    m_Lock.WriteUnlock();
+  if (ErrorState()) {
     TernReportEvent(TernEventType::Error, kMsgWriteCorruptConfig);
     return 1;
   }
-  bool ok = false;
-  try {
-    CTernDataSetLock named(kDictionaryFileLock);
+  bool ok = TernUnderDataSetLock(kDictionaryFileLock, [this] {
+    // Another writer (a process sharing the directory, or another store) may have
+    // replaced the file since this store read or wrote it: its words are read
+    // again and this store's changes go on top. Lines that do not parse are kept
+    // as they stand unless a change names their word.
+    std::vector<ParsedLine> current;
+    std::vector<RawLine> raw;
+    TernFileStamp stamp = TernStampOf(m_LocalPath);
+    bool reread = stamp != m_LocalStamp;
+    std::string unused;
+    if (reread && !ParseFile(m_LocalPath, false, current, &raw, unused)) return false;
+    CTernWriteGuard guard(m_Lock);
     CTernLockGuard walk(m_LocalWalk);
-    auto lines = [this](const TernLineEmitter& emit) {
-      std::string key, line;
-      void* value = nullptr;
-      for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
-        const auto* entry = static_cast<const DictionaryEntry*>(value);
-        TernSwapHalves(key);
-        line.assign(key).append(entry->m_Replace ? ":R:" : ":N:").append(entry->m_Dictionary);
-        line.append(":english:").append(std::to_string(entry->m_Primary)).append(1, ':');
-        line.append(std::to_string(entry->m_Secondary)).append("\r\n");
-        if (!emit(line)) return false;
-      }
-      return true;
-    };
-    ok = TernWriteListDictFile(m_LocalPath, lines);
-  } catch (const CTernException&) {
-    ok = false;
-  }
-  m_Lock.WriteUnlock();
+    if (reread) {
+      m_Local.Clear(ReleaseEntry);
+      for (ParsedLine& line : current)
+        m_Local.Insert(TernSwappedCopy(line.word), new DictionaryEntry(std::move(line.entry)),
+                       ReleaseEntry);
+      ApplyPendingLocked();
+      m_LocalRaw = std::move(raw);
+    }
+    std::erase_if(m_LocalRaw, [this](const RawLine& line) {
+      return std::any_of(m_Pending.begin(), m_Pending.end(),
+                         [&](const PendingWord& change) { return change.key == line.key; });
+    });
+    if (!TernWriteListDictFile(m_LocalPath, [this](const TernLineEmitter& emit) {
+          return EmitLocalLinesLocked(emit);
+        }))
+      return false;
+    m_Pending.clear();
+    m_BadLocalWord.clear();
+    m_LocalStamp = TernStampOf(m_LocalPath);
+    return true;
+  });
   return ok ? 0 : 1;
 }
 
-void DictionaryStore::RemoveDictionary(std::string_view dictionary) {
-  std::vector<std::string> words;
-  m_Lock.ReadLock();
-  {
-    CTernLockGuard walk(m_LocalWalk);
-    std::string key;
-    void* value = nullptr;
-    for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
-      if (TernEqualsNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
-        words.push_back(TernSwappedCopy(key));
-    }
+bool DictionaryStore::EmitLocalLinesLocked(const TernLineEmitter& emit) {
+  std::string key, line;
+  void* value = nullptr;
+  for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
+    const auto* entry = static_cast<const DictionaryEntry*>(value);
+    TernSwapHalves(key);
+    line.assign(key).append(entry->m_Replace ? ":R:" : ":N:").append(entry->m_Dictionary);
+    line.append(":english:").append(std::to_string(entry->m_Primary)).append(1, ':');
+    line.append(std::to_string(entry->m_Secondary)).append("\r\n");
+    if (!emit(line)) return false;
   }
-  m_Lock.ReadUnlock();
-  for (const std::string& word : words) RemoveWord(word);
+  for (const RawLine& raw : m_LocalRaw)
+    if (!emit(raw.line + "\r\n")) return false;
+  return true;
+}
+
+std::vector<std::string> DictionaryStore::LocalWordsOf(std::string_view dictionary) {
+  std::vector<std::string> words;
+  CTernReadGuard guard(m_Lock);
+  CTernLockGuard walk(m_LocalWalk);
+  std::string key;
+  void* value = nullptr;
+  for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
+    if (TernEqualsNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
+      words.push_back(TernSwappedCopy(key));
+  }
+  return words;
+}
+
+void DictionaryStore::RemoveDictionary(std::string_view dictionary) {
+  for (const std::string& word : LocalWordsOf(dictionary)) RemoveWord(word);
   Save();
 }
 
 void DictionaryStore::ListWords(std::string_view dictionary, CTernList<CTernString>& list) {
   if (!list.HasCompare()) TernListNoCompare();
   CheckReload();
-  m_Lock.ReadLock();
-  {
-    CTernLockGuard walk(m_LocalWalk);
-    std::string key;
-    void* value = nullptr;
-    for (bool more = m_Local.First(&key, &value); more; more = m_Local.Next(&key, &value)) {
-      if (TernEqualsNoCase(static_cast<const DictionaryEntry*>(value)->m_Dictionary, dictionary))
-        list.AddInOrder(CTernString(TernSwappedCopy(key)));
-    }
-  }
-  m_Lock.ReadUnlock();
+  for (const std::string& word : LocalWordsOf(dictionary)) list.AddInOrder(CTernString(word));
 }
 
 bool DictionaryStore::LookupWord(std::string_view word, int32_t& score, int32_t& replace) {
   CheckReload();
   std::string key = TernSwappedCopy(word);
-  m_Lock.ReadLock();
+  CTernReadGuard guard(m_Lock);
   DictionaryEntry* entry = nullptr;
-  bool found = m_Local.Find(key, &entry);
-  if (found) {
-    score = entry->m_Primary;
-    replace = entry->m_Replace;
-  }
-  m_Lock.ReadUnlock();
-  return found;
+  if (!m_Local.Find(key, &entry)) return false;
+  score = entry->m_Primary;
+  replace = entry->m_Replace;
+  return true;
 }

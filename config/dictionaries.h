@@ -12,17 +12,26 @@
 //   - the local table: a copy of each entry of the local file and of each word
 //     added since; it is what Save writes, and what ListWords and LookupWord see.
 // Changes through AddWord and RemoveWord reach scoring only after Save and the next
-// reload, which CheckReload does when a file is newer than the last load.
+// reload, which CheckReload does when a file is newer than the last load. Until
+// they are saved they are kept as pending changes: a reload puts them on top of
+// what it read, and Save puts them on top of the local file as it is on disk then,
+// so two stores (or processes) saving the same file keep each other's words.
 //
-// One readers/writer lock guards the tables and times: scoring, listing and look-ups
-// read, loading and changes write. The named lock TNDDRFILELOCK keeps reading and
-// writing the files exclusive across threads and processes.
+// A load that fails (a corrupt line is reported with the file and line number)
+// leaves the tables of the last good load in use, so scoring never stops because
+// of one bad line; only a store that never loaded is in its error state.
+//
+// One readers/writer lock guards the tables: scoring, listing and look-ups read,
+// loading and changes write. The named lock TNDDRFILELOCK keeps reading and writing
+// the files exclusive across threads and processes; it is taken before the
+// readers/writer lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +42,7 @@
 #include "base/lock.h"
 #include "base/messages.h"
 #include "base/string.h"
+#include "config/list_dict_file.h"
 
 class CTernFile;
 
@@ -59,15 +69,16 @@ class DictionaryStore {
   DictionaryStore(const DictionaryStore&) = delete;
   DictionaryStore& operator=(const DictionaryStore&) = delete;
 
-  // Reads the vendor file and then the local file into fresh tables. With force 0,
-  // a load no more than a second after the previous one does nothing. A missing
-  // vendor file fails without a message; a missing local file is no failure. A
-  // corrupt line (message 24 with the path and line number), an unsupported
-  // version (25) or a failed allocation (22) fails the load and leaves the error
-  // state. 0 on success, 1 on failure.
+  // Reads the vendor file and then the local file into fresh tables, with the
+  // pending changes on top of the local table. With force 0, a load no more than a
+  // second after the previous one does nothing. A missing vendor file fails without
+  // a message; a missing local file is no failure. A corrupt line (message 24 with
+  // the path and line number), an unsupported version (25) or a failed allocation
+  // (22) fails the load: the tables of the last good load stay (the error state
+  // when there was none). 0 on success, 1 on failure.
   int Load(int force);
-  // At most every 10 seconds: reloads (force 0) when either file was modified at or
-  // after the last load. 0, or the result of the load.
+  // At most every 10 seconds: reloads (force 0) when either file was modified in or
+  // after the second of the last load tried. 0, or the result of the load.
   int CheckReload();
 
   // Scores length bytes of text against the dictionaries named in dictsInUse (the
@@ -90,14 +101,19 @@ class DictionaryStore {
                    int32_t& secondary, int32_t& replace);
 
   // Puts word (lower-cased) into the local table with the score and replace flag,
-  // replacing an entry of the same word. 1 when the word is empty or the word or
-  // dictionary holds ':', CR or LF (it could not be written back), or on a failed
-  // allocation (message 22); 0 on success.
+  // replacing an entry of the same word, as a change pending until Save. 1, with
+  // nothing changed, when the word is empty, the word or dictionary holds ':', CR
+  // or LF, or the score is outside kDictionaryScoreMin..kDictionaryScoreMax (the
+  // file could not carry it), or on a failed allocation (message 22); 0 on success.
   int AddWord(std::string_view word, std::string_view dictionary, int32_t score, int32_t replace);
-  // Removes the local table's entry of word exactly as given. 0 removed, 1 absent.
+  // Removes the local table's entry of word exactly as given, as a change pending
+  // until Save. 0 removed (also the word of a local line that failed to load, whose
+  // line the next Save leaves out), 1 absent.
   int RemoveWord(std::string_view word);
-  // Writes the local table to the local file by the replacement rule. Refused with
-  // message 28 in the error state. 0 on success, 1 on failure.
+  // Writes the local file by the replacement rule under TNDDRFILELOCK: when another
+  // writer replaced it since this store read or wrote it, it is read again (lines
+  // that do not parse are kept as they are) and the pending changes go on top.
+  // Refused with message 28 in the error state. 0 on success, 1 on failure.
   int Save();
   // Removes every local word of the dictionary (name compared without regard to
   // case) and saves. The vendor file's words stay.
@@ -112,11 +128,36 @@ class DictionaryStore {
   time_t LoadedTime();
 
  private:
-  // Reads one file into the tables. REQUIRES: write lock.
-  bool LoadFileLocked(const std::string& path, bool vendor);
+  // A line of a file as read: the word (lower case) and its entry.
+  struct ParsedLine {
+    std::string word;
+    DictionaryEntry entry;
+  };
+  // A local file line that did not parse, kept for writing back as it stands.
+  struct RawLine {
+    std::string key;  // of its word, the text before the first ':'
+    std::string line;
+  };
+  // A change not saved yet: the entry put under key, or (none) its removal.
+  struct PendingWord {
+    std::string key;
+    std::optional<DictionaryEntry> entry;
+  };
+  // Reads a file's lines. A corrupt line is reported; it fails the reading (badWord
+  // gets its key when the file is the local one) unless keepBad collects it.
+  // REQUIRES: the named lock.
+  bool ParseFile(const std::string& path, bool vendor, std::vector<ParsedLine>& out,
+                 std::vector<RawLine>* keepBad, std::string& badWord);
   // Files one parsed line. REQUIRES: write lock.
-  void AddLoadedEntryLocked(const std::string& word, std::unique_ptr<DictionaryEntry> entry,
-                            bool vendor);
+  void AddLoadedEntryLocked(const std::string& word, DictionaryEntry entry, bool vendor);
+  // Applies one change, or every pending change, to the local table. REQUIRES:
+  // write lock.
+  void ApplyLocked(const PendingWord& change);
+  void ApplyPendingLocked();
+  // The lines of the local file. REQUIRES: write lock and m_LocalWalk.
+  bool EmitLocalLinesLocked(const TernLineEmitter& emit);
+  // The local words of a dictionary (name without regard to case).
+  std::vector<std::string> LocalWordsOf(std::string_view dictionary);
   // Numbers dictionary names and phrase order after a load. REQUIRES: write lock.
   void IndexLoadedLocked();
   void ClearLocked();
@@ -146,13 +187,17 @@ class DictionaryStore {
 
   std::string m_VendorPath;
   std::string m_LocalPath;
+  CTernListDictWatch m_Watch;
+  // Guards everything below.
   CTernRWLock m_Lock;
   int32_t m_Error = 1;
   CTernHash m_Phrases;
   CTernHash m_Words;
   CTernHash m_Local;
-  time_t m_Loaded = 0;
-  time_t m_LastCheck = 0;
+  std::vector<PendingWord> m_Pending;  // changes since the last save, in order
+  std::vector<RawLine> m_LocalRaw;     // unparsed local lines met by the last save
+  TernFileStamp m_LocalStamp;          // the local file as last read or written
+  std::string m_BadLocalWord;          // key of the local line the last load failed on
   // Filled at load: the distinct dictionary names of the word and phrase tables,
   // and the largest number of words in a phrase entry.
   std::vector<std::string> m_DictNames;

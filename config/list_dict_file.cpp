@@ -2,11 +2,14 @@
 #include "config/list_dict_file.h"
 
 #include <cstdio>
+#include <new>
 
 #include "base/disk_file.h"
 #include "base/message_codes.h"
+#include "base/named_lock.h"
 #include "log/eventlog.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 
 void TernSwapHalves(std::string& text) {
   for (char& c : text) c = TernSwapHalves(c);
@@ -131,4 +134,69 @@ InitialFileResult TernWriteEmptyListDictFile(const std::string& path) {
   };
   if (WriteFresh(path, header)) return InitialFileResult::kWritten;
   return FileExists(path, false) ? InitialFileResult::kKept : InitialFileResult::kFailed;
+}
+
+TernFileStamp TernStampOf(const std::string& path) {
+  PlatformFileInfo info;
+  TernFileStamp stamp;
+  if (PlatformPathInfo(path, info) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = info.device;
+  stamp.inode = info.inode;
+  stamp.size = info.size;
+  stamp.modified = info.modified;
+  stamp.modifiedNanoseconds = info.modifiedNanoseconds;
+  return stamp;
+}
+
+namespace {
+constexpr int kReloadInterval = 10;
+}  // namespace
+
+bool CTernListDictWatch::SkipLoad(int force, time_t now) {
+  CTernLockGuard guard(m_Lock);
+  return force == 0 && m_Loaded != 0 && now - m_Loaded <= 1;
+}
+
+std::vector<TernFileStamp> CTernListDictWatch::Stamps() const {
+  std::vector<TernFileStamp> stamps;
+  for (const std::string& path : m_Paths) stamps.push_back(TernStampOf(path));
+  return stamps;
+}
+
+void CTernListDictWatch::Tried(time_t now, bool ok, std::vector<TernFileStamp> stamps) {
+  CTernLockGuard guard(m_Lock);
+  m_Tried = std::move(stamps);
+  m_LastCheck = now;
+  if (ok) m_Loaded = now;
+}
+
+bool CTernListDictWatch::ReloadDue() {
+  time_t now = PlatformNow();
+  std::vector<TernFileStamp> tried;
+  {
+    CTernLockGuard guard(m_Lock);
+    if (now - m_LastCheck < kReloadInterval) return false;
+    m_LastCheck = now;
+    tried = m_Tried;
+  }
+  return Stamps() != tried;
+}
+
+time_t CTernListDictWatch::Loaded() {
+  CTernLockGuard guard(m_Lock);
+  return m_Loaded;
+}
+
+bool TernUnderDataSetLock(const char* lockName, const std::function<bool()>& work) {
+  CTernNamedLockScope named(lockName);
+  if (!named.Held()) return false;
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
+  } catch (const CTernException&) {
+    // Reported when it was made.
+  }
+  return false;
 }

@@ -9,10 +9,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/exception.h"
 #include "base/file.h"
 #include "base/file_ops.h"
+#include "base/lock.h"
 #include "base/named_lock.h"
 #include "config/initial_config.h"
 
@@ -78,21 +81,47 @@ bool TernWriteListDictFile(const std::string& path, const TernLineProducer& prod
 // Failures are reported by the file operations.
 InitialFileResult TernWriteEmptyListDictFile(const std::string& path);
 
-// Holds a data set's named lock (TNLISTFILELOCK, TNDDRFILELOCK) for a scope. The
-// constructor throws CTernException, already reported, when the lock cannot be
-// taken; a failed release is reported by the lock and goes no further.
-class CTernDataSetLock {
+// What identifies a file's present contents: replacing a file (the replacement
+// rule renames a new file over it) gives it another device and inode, and writing
+// in place changes its size or modification time. A missing file has exists false.
+struct TernFileStamp {
+  bool exists = false;
+  uint64_t device = 0, inode = 0;
+  int64_t size = 0, modifiedNanoseconds = 0;
+  time_t modified = 0;
+  bool operator==(const TernFileStamp&) const = default;
+};
+TernFileStamp TernStampOf(const std::string& path);
+
+// When the files of a lists or dictionary store were last loaded, tried and
+// checked for changes. Safe to use from any thread.
+class CTernListDictWatch {
  public:
-  explicit CTernDataSetLock(const char* name) : m_Lock(name) { m_Lock.Lock(); }
-  ~CTernDataSetLock() {
-    try {
-      m_Lock.Unlock();
-    } catch (const CTernException&) {
-    }
-  }
-  CTernDataSetLock(const CTernDataSetLock&) = delete;
-  CTernDataSetLock& operator=(const CTernDataSetLock&) = delete;
+  explicit CTernListDictWatch(std::vector<std::string> paths) : m_Paths(std::move(paths)) {}
+
+  // True when a load with this force flag is to be skipped: force 0 no more than a
+  // second after the last successful load.
+  bool SkipLoad(int force, time_t now);
+  // The stamps of the files now; taken under the data set's named lock by a load.
+  std::vector<TernFileStamp> Stamps() const;
+  // Records a load tried at now on the files as stamped, and its success.
+  void Tried(time_t now, bool ok, std::vector<TernFileStamp> stamps);
+  // At most every 10 seconds (the check is recorded): true when a file is not the
+  // one the last load tried (replaced, written or removed since). So a file that
+  // failed to load is tried again only once it changes.
+  bool ReloadDue();
+  // The time of the last successful load, 0 before the first.
+  time_t Loaded();
 
  private:
-  CTernNamedLock m_Lock;
+  const std::vector<std::string> m_Paths;
+  CTernLock m_Lock;  // guards the three times
+  time_t m_Loaded = 0;
+  time_t m_LastCheck = 0;
+  std::vector<TernFileStamp> m_Tried;  // the files the last load read
 };
+
+// Runs work (returning bool) under a data set's named lock (TNLISTFILELOCK,
+// TNDDRFILELOCK). False when the lock cannot be taken, when work fails, runs out of
+// memory (reported as message 22) or throws CTernException (reported when made).
+bool TernUnderDataSetLock(const char* lockName, const std::function<bool()>& work);

@@ -26,8 +26,6 @@ constexpr char kSeparator = '\x1C';
 constexpr size_t kBlock = 10000;
 constexpr size_t kPrefixLength = 3;
 constexpr size_t kMaxListNames = 4095;
-constexpr int kReloadInterval = 10;
-
 
 std::string_view PrefixOf(std::string_view address) { return address.substr(0, kPrefixLength); }
 
@@ -91,25 +89,64 @@ char SettingOf(const AttributeTable& settings, char direction, std::string_view 
   return value[0];
 }
 
+struct EntryOrder {
+  template <class E>
+  bool operator()(const E& e, std::string_view address) const {
+    return e.m_Address < address;
+  }
+};
+
 }  // namespace
 
+std::vector<std::string> ListCoveringKeys(std::string_view route, bool local) {
+  // The user part is what follows the last '!'; the domains before it are tried
+  // from the nearest hop outwards, each from the whole domain down to its last
+  // label, and '@' alone (any host) last of all.
+  size_t bang = route.rfind('!');
+  std::string user(bang == std::string_view::npos ? route : route.substr(bang + 1));
+  std::vector<std::string_view> hops;
+  if (bang != std::string_view::npos) {
+    std::string_view domains = route.substr(0, bang);
+    for (size_t from = 0;;) {
+      size_t end = domains.find('!', from);
+      hops.push_back(domains.substr(from, end == std::string_view::npos ? end : end - from));
+      if (end == std::string_view::npos) break;
+      from = end + 1;
+    }
+  }
+  std::vector<std::string> suffixes;
+  for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+    // For a.b.c: @a.b.c, @b.c, @c.
+    for (size_t from = 0; from != std::string_view::npos;) {
+      if (from < hop->size()) suffixes.push_back("@" + std::string(hop->substr(from)));
+      from = hop->find('.', from);
+      if (from != std::string_view::npos) from++;
+    }
+  }
+  suffixes.push_back("@");
+  std::vector<std::string> keys;
+  for (const std::string& suffix : suffixes) {
+    keys.push_back(user + suffix);
+    // A local user's own name comes right after the first, most specific, form.
+    if (local && keys.size() == 1) keys.push_back(user);
+    keys.push_back(suffix);
+  }
+  return keys;
+}
+
 ListStore::ListStore(const std::string& path, bool exchangedLines)
-    : m_Path(path), m_Exchanged(exchangedLines) {}
+    : m_Path(path), m_Exchanged(exchangedLines), m_Watch({path}) {}
 
 ListStore::~ListStore() { m_Prefixes.Clear(); }
 
 bool ListStore::ErrorState() {
-  m_Lock.ReadLock();
-  bool error = m_Error != 0;
-  m_Lock.ReadUnlock();
-  return error;
+  CTernReadGuard guard(m_Lock);
+  return m_Error != 0;
 }
 
 size_t ListStore::EntryCount() {
-  m_Lock.ReadLock();
-  size_t count = m_Entries.size();
-  m_Lock.ReadUnlock();
-  return count;
+  CTernReadGuard guard(m_Lock);
+  return m_Entries.size();
 }
 
 void ListStore::ReserveLocked(std::vector<Entry>& entries) {
@@ -131,39 +168,30 @@ void ListStore::RebuildIndexLocked() {
 }
 
 int ListStore::Load(int force) {
-  m_Lock.WriteLock();
   time_t now = PlatformNow();
-  if (force == 0 && m_Loaded != 0 && now - m_Loaded <= 1) {
-    m_Lock.WriteUnlock();
-    return 0;
-  }
-  bool ok = false;
+  if (m_Watch.SkipLoad(force, now)) return 0;
+  // The file is read under the named lock only, and the array changes under the
+  // write lock only once the file has been read whole: a load that fails leaves the
+  // array of the last good load answering.
   std::vector<Entry> entries;
-  try {
+  std::vector<TernFileStamp> stamps;
+  bool ok = TernUnderDataSetLock(kListFileLock, [&] {
+    stamps = m_Watch.Stamps();
     entries.reserve(kBlock);
-    CTernDataSetLock named(kListFileLock);
-    ok = LoadFileLocked(entries);
-  } catch (const std::bad_alloc&) {
-    TernReportEvent(TernEventType::Error, kMsgMemoryAllocationFailed);
-    ok = false;
-  } catch (const CTernException&) {
-    ok = false;  // reported when it was made
-  }
-  // What was read stays, but the error state keeps it from answering and saving.
+    return ParseFile(entries, false);
+  });
+  m_Watch.Tried(now, ok, stamps);
+  if (!ok) return 1;
+  CTernWriteGuard guard(m_Lock);
   m_Entries.swap(entries);
+  for (const ListChange& change : m_Pending) ApplyLocked(change);
   RebuildIndexLocked();
-  if (ok) {
-    m_Loaded = now;
-    m_Error = 0;
-  } else {
-    m_Error = 1;
-  }
-  m_LastCheck = now;
-  m_Lock.WriteUnlock();
-  return ok ? 0 : 1;
+  m_Stamp = stamps.front();
+  m_Error = 0;
+  return 0;
 }
 
-bool ListStore::LoadFileLocked(std::vector<Entry>& entries) {
+bool ListStore::ParseFile(std::vector<Entry>& entries, bool keepBad) {
   if (!FileExists(m_Path, false)) return false;
   CTernDiskFile file(m_Path, TernFileMode::ReadOnly);
   if (!file.Open()) return false;
@@ -190,12 +218,16 @@ bool ListStore::LoadFileLocked(std::vector<Entry>& entries) {
     } else {
       TernReportEventF(TernEventType::Warning, kMsgListNotSorted, m_Path, prefix);
     }
+    ReserveLocked(entries);
+    Entry entry;
     if (separator == std::string::npos) {
       TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, reader.LineNumber());
-      return false;
+      if (!keepBad) return false;
+      // Kept as it stands, so that a save loses nothing it cannot read.
+      entry = Entry{line, "", true};
+    } else {
+      entry = Entry{line.substr(0, separator), line.substr(separator + 1)};
     }
-    ReserveLocked(entries);
-    Entry entry{line.substr(0, separator), line.substr(separator + 1)};
     if (!entries.empty() && !(entries.back().m_Address < entry.m_Address)) inOrder = false;
     entries.push_back(std::move(entry));
   }
@@ -203,53 +235,37 @@ bool ListStore::LoadFileLocked(std::vector<Entry>& entries) {
     longest = run;
     longestPrefix = previousPrefix;
   }
-  if (!inOrder) {
-    // Look-ups need the array in order: lines out of place (reported above when
-    // their prefix was) are sorted in, and two lines of one address become one.
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.m_Address < b.m_Address; });
-    size_t kept = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (kept > 0 && entries[kept - 1].m_Address == entries[i].m_Address) {
-        std::string& lists = entries[kept - 1].m_Lists;
-        if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
-        ForEachName(entries[i].m_Lists, [&](std::string_view name) {
-          if (!NamesList(lists, name)) lists.append(name).append(1, kSeparator);
-          return true;
-        });
-      } else {
-        if (kept != i) entries[kept] = std::move(entries[i]);
-        kept++;
-      }
-    }
-    entries.resize(kept);
-  }
+  if (!inOrder) SortAndMerge(entries);
   TernDebugTrace(7, TernFormat("Read %d lines from configuration file %s.  Maxbetween is %d %s",
                                {reader.LineNumber() - 1, m_Path, longest, longestPrefix})
                         .c_str());
   return true;
 }
 
-void ListStore::CheckReload() {
-  time_t now = PlatformNow();
-  m_Lock.ReadLock();
-  bool due = now - m_LastCheck >= kReloadInterval;
-  time_t loaded = m_Loaded;
-  m_Lock.ReadUnlock();
-  if (!due) return;
-  // A file written in the second of the last load counts as changed: file times
-  // have whole seconds, and such a change would otherwise never be seen.
-  time_t modified = 0;
-  if (FileExists(m_Path, false)) {
-    CTernDiskFile file(m_Path, TernFileMode::ReadOnly);
-    if (file.ModificationTime(modified) && modified >= loaded) {
-      Load(0);
-      return;
+void ListStore::SortAndMerge(std::vector<Entry>& entries) {
+  // Look-ups need the array in order: lines out of place (reported when their
+  // prefix was) are sorted in, and two lines of one address become one.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& a, const Entry& b) { return a.m_Address < b.m_Address; });
+  size_t kept = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (kept > 0 && entries[kept - 1].m_Address == entries[i].m_Address) {
+      std::string& lists = entries[kept - 1].m_Lists;
+      if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
+      ForEachName(entries[i].m_Lists, [&](std::string_view name) {
+        if (!NamesList(lists, name)) lists.append(name).append(1, kSeparator);
+        return true;
+      });
+    } else {
+      if (kept != i) entries[kept] = std::move(entries[i]);
+      kept++;
     }
   }
-  m_Lock.WriteLock();
-  m_LastCheck = now;
-  m_Lock.WriteUnlock();
+  entries.resize(kept);
+}
+
+void ListStore::CheckReload() {
+  if (m_Watch.ReloadDue()) Load(0);
 }
 
 int32_t ListStore::FindEntryLocked(std::string_view address) {
@@ -266,16 +282,14 @@ int32_t ListStore::FindEntryLocked(std::string_view address) {
 }
 
 int32_t ListStore::FindEntry(std::string_view address) {
-  m_Lock.ReadLock();
-  int32_t index = FindEntryLocked(address);
-  m_Lock.ReadUnlock();
-  return index;
+  CTernReadGuard guard(m_Lock);
+  return FindEntryLocked(address);
 }
 
 int ListStore::CheckList(std::string_view address, const AttributeTable& settings, char direction) {
   if (address.empty()) return kListNothing;
   // Parsing may wait for the resolver and asks the configuration: done before the
-  // store is locked.
+  // store is locked, as is everything but the look-ups.
   CTernMailAddress plain, keeping;
   if (plain.Parse(address) != 0 || keeping.ParseKeepingLocalDomains(address) != 0)
     return kListNothing;
@@ -296,57 +310,29 @@ int ListStore::CheckList(std::string_view address, const AttributeTable& setting
   }
 
   CheckReload();
-  m_Lock.ReadLock();
-  if (m_Error) {
-    m_Lock.ReadUnlock();
-    return kListNothing;
-  }
-  int32_t found = -1;
-  if (!deny) {
-    // The user part is what follows the last '!'; the domains before it are tried
-    // from the nearest hop outwards, each from the whole domain down to its last
-    // label, and '@' alone (any host) last of all.
-    size_t bang = route.rfind('!');
-    std::string user = bang == std::string::npos ? route : route.substr(bang + 1);
-    std::vector<std::string_view> hops;
-    if (bang != std::string::npos) {
-      std::string_view domains(route.data(), bang);
-      for (size_t from = 0;;) {
-        size_t end = domains.find('!', from);
-        hops.push_back(domains.substr(from, end == std::string_view::npos ? end : end - from));
-        if (end == std::string_view::npos) break;
-        from = end + 1;
-      }
-    }
-    std::vector<std::string> suffixes;
-    for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
-      // For a.b.c: @a.b.c, @b.c, @c.
-      for (size_t from = 0; from != std::string_view::npos;) {
-        if (from < hop->size()) suffixes.push_back("@" + std::string(hop->substr(from)));
-        from = hop->find('.', from);
-        if (from != std::string_view::npos) from++;
-      }
-    }
-    suffixes.push_back("@");
-    bool userAloneTried = false;
-    for (const std::string& suffix : suffixes) {
-      if ((found = FindEntryLocked(user + suffix)) >= 0) break;
-      if (local && !userAloneTried) {
-        userAloneTried = true;
-        if ((found = FindEntryLocked(user)) >= 0) break;
-      }
-      if ((found = FindEntryLocked(suffix)) >= 0) break;
+  std::vector<std::string> keys;
+  if (!deny) keys = ListCoveringKeys(route, local);
+  std::string lists;
+  bool found = false;
+  {
+    CTernReadGuard guard(m_Lock);
+    if (m_Error) return kListNothing;
+    for (const std::string& key : keys) {
+      int32_t index = FindEntryLocked(key);
+      if (index < 0) continue;
+      found = true;
+      lists =
+          std::string_view(m_Entries[static_cast<size_t>(index)].m_Lists).substr(0, kMaxListNames);
+      break;
     }
   }
-  if (found >= 0) {
+  if (found) {
     covered = true;
-    std::string_view lists(m_Entries[static_cast<size_t>(found)].m_Lists);
-    ForEachName(lists.substr(0, kMaxListNames), [&](std::string_view name) {
+    ForEachName(lists, [&](std::string_view name) {
       note(SettingOf(settings, direction, name));
       return !deny;
     });
   }
-  m_Lock.ReadUnlock();
   if (deny) return kListDeny;
   if (allowScored) return kListAllowScored;
   if (allow) return kListAllow;
@@ -357,98 +343,131 @@ void ListStore::GetMembers(std::string_view list, CTernList<CTernString>& member
   if (!members.HasCompare()) TernListNoCompare();
   if (list.empty()) return;
   CheckReload();
-  m_Lock.ReadLock();
+  CTernReadGuard guard(m_Lock);
   for (const Entry& entry : m_Entries)
     if (NamesList(entry.m_Lists, list)) members.AddInOrder(CTernString(entry.m_Address));
-  m_Lock.ReadUnlock();
 }
 
 std::string ListStore::ListsOf(std::string_view address) {
-  m_Lock.ReadLock();
+  CTernReadGuard guard(m_Lock);
   int32_t index = FindEntryLocked(address);
-  std::string lists = index >= 0 ? m_Entries[static_cast<size_t>(index)].m_Lists : "";
-  m_Lock.ReadUnlock();
-  return lists;
+  return index >= 0 ? m_Entries[static_cast<size_t>(index)].m_Lists : "";
+}
+
+bool ListStore::ApplyLocked(const ListChange& change) {
+  auto find = [this](std::string_view address) -> Entry* {
+    auto at = std::lower_bound(m_Entries.begin(), m_Entries.end(), address, EntryOrder());
+    return at != m_Entries.end() && at->m_Address == address ? &*at : nullptr;
+  };
+  switch (change.kind) {
+    case ListChange::Add: {
+      if (Entry* entry = find(change.address)) {
+        std::string& lists = entry->m_Lists;
+        if (!NamesList(lists, change.list)) {
+          if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
+          lists.append(change.list).append(1, kSeparator);
+        }
+        entry->m_Raw = false;
+        return true;
+      }
+      auto at = std::lower_bound(m_Entries.begin(), m_Entries.end(), change.address, EntryOrder());
+      size_t position = static_cast<size_t>(at - m_Entries.begin());
+      ReserveLocked(m_Entries);
+      m_Entries.insert(m_Entries.begin() + static_cast<ptrdiff_t>(position),
+                       Entry{change.address, change.list + kSeparator});
+      return true;
+    }
+    case ListChange::Remove: {
+      Entry* entry = find(change.address);
+      if (!entry) entry = find(Normalised(change.address));
+      return entry && ::RemoveName(entry->m_Lists, change.list);
+    }
+    case ListChange::RemoveList:
+      for (Entry& entry : m_Entries) ::RemoveName(entry.m_Lists, change.list);
+      return true;
+    case ListChange::RemoveName: {
+      Entry* entry = find(change.address);
+      if (!entry) entry = find(TernLoweredAscii(change.address));
+      if (!entry) return false;
+      entry->m_Lists.clear();
+      entry->m_Raw = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ListStore::Change(ListChange change) {
+  CTernWriteGuard guard(m_Lock);
+  size_t before = m_Entries.size();
+  bool applied = ApplyLocked(change);
+  // Kept until saved, also when it changed nothing here: the file may be another
+  // writer's by then.
+  m_Pending.push_back(std::move(change));
+  if (m_Entries.size() != before) RebuildIndexLocked();
+  return applied;
 }
 
 int ListStore::AddToList(std::string_view address, std::string_view list) {
   std::string key = Normalised(address);
   if (Unwritable(key) || Unwritable(list)) return 1;
-  m_Lock.WriteLock();
-  int32_t index = FindEntryLocked(key);
-  if (index >= 0) {
-    std::string& lists = m_Entries[static_cast<size_t>(index)].m_Lists;
-    if (!NamesList(lists, list)) {
-      if (!lists.empty() && lists.back() != kSeparator) lists += kSeparator;
-      lists.append(list).append(1, kSeparator);
-    }
-  } else {
-    auto at = std::lower_bound(m_Entries.begin(), m_Entries.end(), key,
-                               [](const Entry& e, const std::string& k) { return e.m_Address < k; });
-    size_t position = static_cast<size_t>(at - m_Entries.begin());
-    ReserveLocked(m_Entries);
-    std::string lists(list);
-    lists += kSeparator;
-    m_Entries.insert(m_Entries.begin() + static_cast<ptrdiff_t>(position), Entry{key, lists});
-    RebuildIndexLocked();
-  }
-  m_Lock.WriteUnlock();
+  Change({ListChange::Add, key, std::string(list)});
   return 0;
 }
 
 int ListStore::RemoveFromList(std::string_view address, std::string_view list) {
-  m_Lock.WriteLock();
-  int32_t index = FindEntryLocked(address);
-  if (index < 0) index = FindEntryLocked(Normalised(address));
-  bool removed = index >= 0 && ::RemoveName(m_Entries[static_cast<size_t>(index)].m_Lists, list);
-  m_Lock.WriteUnlock();
-  return removed ? 0 : 1;
+  return Change({ListChange::Remove, std::string(address), std::string(list)}) ? 0 : 1;
 }
 
 void ListStore::RemoveList(std::string_view list) {
-  m_Lock.WriteLock();
-  for (Entry& entry : m_Entries) ::RemoveName(entry.m_Lists, list);
-  m_Lock.WriteUnlock();
+  Change({ListChange::RemoveList, "", std::string(list)});
 }
 
 int ListStore::RemoveName(std::string_view name) {
-  m_Lock.WriteLock();
-  int32_t index = FindEntryLocked(name);
-  if (index < 0) index = FindEntryLocked(TernLoweredAscii(name));
-  if (index >= 0) m_Entries[static_cast<size_t>(index)].m_Lists.clear();
-  m_Lock.WriteUnlock();
-  return index >= 0 ? Save() : 0;
+  return Change({ListChange::RemoveName, std::string(name), ""}) ? Save() : 0;
 }
 
 int ListStore::Save() {
-  m_Lock.WriteLock();
-  if (m_Error) {
-    m_Lock.WriteUnlock();
+  if (ErrorState()) {
     TernReportEvent(TernEventType::Error, kMsgWriteCorruptConfig);
     return 1;
   }
-  bool ok = false;
-  try {
-    CTernDataSetLock named(kListFileLock);
+  bool ok = TernUnderDataSetLock(kListFileLock, [this] {
+    // Another writer may have replaced the file since this store read or wrote it:
+    // it is read again (lines that do not parse are kept as they stand) and this
+    // store's changes go on top.
+    std::vector<Entry> current;
+    TernFileStamp stamp = TernStampOf(m_Path);
+    bool reread = stamp != m_Stamp;
+    if (reread && stamp.exists && !ParseFile(current, true)) return false;
+    CTernWriteGuard guard(m_Lock);
+    if (reread) {
+      m_Entries.swap(current);
+      for (const ListChange& change : m_Pending) ApplyLocked(change);
+      RebuildIndexLocked();
+    }
     auto lines = [this](const TernLineEmitter& emit) {
       std::string line;
       for (const Entry& entry : m_Entries) {
-        if (entry.m_Lists.empty()) continue;
-        line.assign(entry.m_Address).append(1, kSeparator).append(entry.m_Lists).append("\r\n");
+        if (entry.m_Raw) {
+          line.assign(entry.m_Address).append("\r\n");
+        } else if (entry.m_Lists.empty()) {
+          continue;
+        } else {
+          line.assign(entry.m_Address).append(1, kSeparator).append(entry.m_Lists).append("\r\n");
+        }
         if (m_Exchanged) TernSwapHalves(line);
         if (!emit(line)) return false;
       }
       return true;
     };
-    ok = TernWriteListDictFile(m_Path, lines);
-  } catch (const CTernException&) {
-    ok = false;
-  }
-  if (ok) {
+    if (!TernWriteListDictFile(m_Path, lines)) return false;
     // The lines that name no list are gone from the file; they go from memory too.
-    std::erase_if(m_Entries, [](const Entry& e) { return e.m_Lists.empty(); });
+    std::erase_if(m_Entries, [](const Entry& e) { return e.m_Lists.empty() && !e.m_Raw; });
     RebuildIndexLocked();
-  }
-  m_Lock.WriteUnlock();
+    m_Pending.clear();
+    m_Stamp = TernStampOf(m_Path);
+    return true;
+  });
   return ok ? 0 : 1;
 }

@@ -15,9 +15,16 @@
 // so the filter's question - which lists hold this address - costs one hash probe
 // and the scan of one run of entries. Listing the members of one list scans all.
 //
-// One readers/writer lock guards the array, the index and the times: filter threads
-// look up together, loads and changes write. The named lock TNLISTFILELOCK keeps
-// reading and writing the file exclusive across threads and processes.
+// Changes are applied at once and kept as pending changes until saved: a reload
+// puts them on top of what it read, and Save puts them on top of the file as it is
+// on disk then, so two stores (or processes) saving the same file keep each
+// other's changes. A load that fails leaves the array of the last good load
+// answering; only a store that never loaded is in its error state.
+//
+// One readers/writer lock guards the array, the index and the pending changes:
+// filter threads look up together, loads and changes write. The named lock
+// TNLISTFILELOCK keeps reading and writing the file exclusive across threads and
+// processes; it is taken before the readers/writer lock.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +38,17 @@
 #include "base/list.h"
 #include "base/lock.h"
 #include "base/string.h"
+#include "config/list_dict_file.h"
 
 class AttributeTable;
+
+// The keys of the lists file that may cover an address, most specific first, for
+// its routing form keeping local domains (lower case: domains, '!', user) and
+// whether the address is local: for each domain suffix S (the nearest hop first,
+// each domain down to its last label, written '@' + suffix, then '@' alone) the
+// user followed by S, then S alone; a local user's own name comes right after
+// the first, most specific, key.
+std::vector<std::string> ListCoveringKeys(std::string_view route, bool local);
 
 // The answers of CheckList.
 inline constexpr int kListNothing = 0;    // no list applies
@@ -51,15 +67,16 @@ class ListStore {
   ListStore(const ListStore&) = delete;
   ListStore& operator=(const ListStore&) = delete;
 
-  // Reads the file. With force 0, a load no more than a second after the previous
-  // one does nothing. A missing or unreadable file fails silently; a malformed
-  // header (24 at line 0), another version (25), a line without 0x1C (24 with its
-  // line number) or a failed allocation (22) fails the load and leaves the error
-  // state. A line that sorts before the one above it is reported (warning 33) and
+  // Reads the file, with the pending changes on top. With force 0, a load no more
+  // than a second after the previous one does nothing. A missing or unreadable file
+  // fails silently; a malformed header (24 at line 0), another version (25), a line
+  // without 0x1C (24 with its line number) or a failed allocation (22) fails the
+  // load: the array of the last good load stays (the error state when there was
+  // none). A line that sorts before the one above it is reported (warning 33) and
   // still loaded; the array is put in order after the load. 0 success, 1 failure.
   int Load(int force);
-  // At most every 10 seconds: reloads (force 0) when the file was modified at or
-  // after the last load.
+  // At most every 10 seconds: reloads (force 0) when the file was modified in or
+  // after the second of the last load tried.
   void CheckReload();
 
   // The index of the entry of a plain address, or -1.
@@ -97,7 +114,10 @@ class ListStore {
   // 0 on success or when there was no line; else the save's result.
   int RemoveName(std::string_view name);
   // Writes every line that names a list by the replacement rule, dropping the
-  // others. Refused with message 28 in the error state. 0 success, 1 failure.
+  // others, under TNLISTFILELOCK: when another writer replaced the file since this
+  // store read or wrote it, it is read again (lines that do not parse are kept as
+  // they are) and the pending changes go on top. Refused with message 28 in the
+  // error state. 0 success, 1 failure.
   int Save();
 
   bool ErrorState();
@@ -107,20 +127,38 @@ class ListStore {
   struct Entry {
     std::string m_Address;
     std::string m_Lists;  // names, each followed by 0x1C
+    bool m_Raw = false;   // a line without 0x1C met by a save, written back as it is
+  };
+  // A change not saved yet.
+  struct ListChange {
+    enum Kind { Add, Remove, RemoveList, RemoveName } kind;
+    std::string address;
+    std::string list;
   };
 
   int32_t FindEntryLocked(std::string_view address);
   // Makes room for one more entry, growing the array by a block of 10000.
   void ReserveLocked(std::vector<Entry>& entries);
   void RebuildIndexLocked();
-  bool LoadFileLocked(std::vector<Entry>& entries);
+  // Reads the file's lines into entries, sorted. A line without 0x1C is reported; it
+  // fails the reading unless keepBad keeps it as a raw entry. REQUIRES: the named
+  // lock.
+  bool ParseFile(std::vector<Entry>& entries, bool keepBad);
+  static void SortAndMerge(std::vector<Entry>& entries);
+  // Applies a change to the array (the index is not rebuilt); true when it changed
+  // something. REQUIRES: write lock.
+  bool ApplyLocked(const ListChange& change);
+  // Applies a change and keeps it as pending.
+  bool Change(ListChange change);
 
   std::string m_Path;
   const bool m_Exchanged;
+  CTernListDictWatch m_Watch;
+  // Guards everything below.
   CTernRWLock m_Lock;
   int32_t m_Error = 1;
+  std::vector<ListChange> m_Pending;  // changes since the last save, in order
+  TernFileStamp m_Stamp;              // the file as last read or written
   std::vector<Entry> m_Entries;  // sorted by address in byte order
   CTernHash m_Prefixes;          // first three bytes -> index of the first entry
-  time_t m_Loaded = 0;
-  time_t m_LastCheck = 0;
 };

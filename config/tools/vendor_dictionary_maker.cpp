@@ -10,6 +10,7 @@
 // A malformed line stops the build with its file and line number. The header's
 // time is SOURCE_DATE_EPOCH when set, so builds can be reproduced.
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -19,6 +20,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "base/number.h"
+#include "config/dictionary_score.h"
 
 namespace {
 
@@ -54,13 +58,9 @@ bool ValidPhrase(const std::string& phrase) {
   return true;
 }
 
-bool ValidScore(const std::string& text, size_t maxLength) {
-  if (text.empty() || text.size() > maxLength) return false;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return false;
-  for (; i < text.size(); ++i)
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-  return true;
+// A whole number within [low, high].
+bool ValidScore(const std::string& text, long low, long high, long& value) {
+  return TernParseNumber(text, value, low, high);
 }
 
 bool ValidName(const std::string& name) {
@@ -116,17 +116,24 @@ int main(int argc, char** argv) {
       std::string secondary = fields.size() > 2 ? fields[2] : "0";
       std::string flag = fields.size() > 3 ? fields[3] : "N";
       if (!ValidPhrase(phrase)) return fail("words are lower-case letters, digits and '_', one space apart");
-      if (!ValidScore(fields[1], 6)) return fail("the score is a whole number of at most 6 characters");
-      if (!ValidScore(secondary, 11)) return fail("the secondary score is a whole number");
+      long score = 0, second = 0;
+      if (!ValidScore(fields[1], kDictionaryScoreMin, kDictionaryScoreMax, score))
+        return fail("the score is a whole number from -99999 to 999999");
+      if (!ValidScore(secondary, INT32_MIN, INT32_MAX, second))
+        return fail("the secondary score is a whole number that fits 32 bits");
       if (flag != "R" && flag != "N") return fail("the last field is R (mask) or N");
       if (!seen.insert(phrase).second) return fail("listed twice: the second would replace the first");
-      body += Exchanged(phrase + ":" + flag + ":" + dictionary + ":english:" +
-                        std::to_string(std::atol(fields[1].c_str())) + ":" +
-                        std::to_string(std::atol(secondary.c_str())) + "\r\n");
+      body +=
+          Exchanged(phrase + ":" + flag + ":" + dictionary + ":english:" + std::to_string(score) +
+                    ":" + std::to_string(second) + "\r\n");
     }
   }
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  long when = epoch ? std::atol(epoch) : static_cast<long>(std::time(nullptr));
+  long when = static_cast<long>(std::time(nullptr));
+  if (epoch && !TernParseNumber(std::string(epoch), when, 0L)) {
+    std::cerr << "SOURCE_DATE_EPOCH is not a time: " << epoch << "\n";
+    return 2;
+  }
   std::string header = "# 2 " + std::to_string(when) + Exchanged("\r\n");
   std::string temporary = std::string(argv[1]) + ".tmp";
   {
