@@ -106,6 +106,19 @@ bool FileExists(const std::string& path, bool lock) {
   return PlatformPathInfo(path, info) == 0;
 }
 
+TernFileStamp FileStampOf(const std::string& path) {
+  PlatformFileInfo info;
+  TernFileStamp stamp;
+  if (PlatformPathInfo(path, info) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = info.device;
+  stamp.inode = info.inode;
+  stamp.size = info.size;
+  stamp.modified = info.modified;
+  stamp.modifiedNanoseconds = info.modifiedNanoseconds;
+  return stamp;
+}
+
 bool FileRemove(const std::string& path, bool lock) {
   PathLockGuard guard(path, lock);
   if (guard.Failed()) return false;
@@ -163,18 +176,6 @@ TernPathParts PathSplit(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {std::string(), path};
   return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-TernFileStamp FileStampOf(const std::string& path) {
-  TernFileStamp stamp;
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return stamp;
-  stamp.exists = true;
-  stamp.size = st.st_size;
-  stamp.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  stamp.inode = st.st_ino;
-  return stamp;
 }
 
 std::string LockNameOf(const std::string& path) {

@@ -27,6 +27,21 @@ bool FileRemove(const std::string& path, bool lock);
 // the rename fails with EEXIST. Failure: message 101.
 bool FileRename(const std::string& from, const std::string& to, bool lock);
 
+// What identifies a file's present contents: replacing a file (the replacement
+// rule renames a new file over it) gives it another device and inode, and writing
+// in place changes its size or modification time. A missing file has exists false.
+struct TernFileStamp {
+  bool exists = false;
+  uint64_t device = 0, inode = 0;
+  int64_t size = 0, modifiedNanoseconds = 0;
+  time_t modified = 0;
+  bool operator==(const TernFileStamp&) const = default;
+  // The modification time in whole seconds.
+  time_t Modified() const { return modified; }
+};
+// Never reports: a missing file is a stamp too.
+TernFileStamp FileStampOf(const std::string& path);
+
 // Makes a directory (mode 0755, or the mode given, before the umask). Failure:
 // message 102.
 bool DirMake(const std::string& path, uint32_t mode = 0755);
@@ -44,22 +59,6 @@ struct TernPathParts {
 };
 // Splits a path at its last "/".
 TernPathParts PathSplit(const std::string& path);
-
-// What tells one state of a file on disk from another: a file replaced by a rename
-// has another inode, one written in place another size or modification time.
-struct TernFileStamp {
-  bool exists = false;
-  int64_t size = 0;
-  int64_t modifiedNs = 0;  // modification time, nanoseconds since 1970
-  int64_t changedNs = 0;   // status change time, nanoseconds since 1970
-  uint64_t inode = 0;
-  bool operator==(const TernFileStamp&) const = default;
-  // The modification time in whole seconds.
-  time_t Modified() const { return static_cast<time_t>(modifiedNs / 1000000000); }
-};
-// The stamp of path as it is now; exists is false when the path cannot be found
-// (nothing is reported: a missing file is an answer, not a failure).
-TernFileStamp FileStampOf(const std::string& path);
 
 // The name of a path's named lock: every "/" and "\" turned into ",", cut to the
 // last 255 characters.

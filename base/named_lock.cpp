@@ -90,9 +90,15 @@ void CTernNamedLock::Unlock() {
   if (err != 0) throw CTernException(kMsgNamedLockReleaseFailed, m_Name, 0);
 }
 
-CTernNamedLockScope::CTernNamedLockScope(const std::string& name) {
+CTernNamedLockScope::CTernNamedLockScope(const std::string& name) : m_Lock(&m_Own.emplace()) {
+  Take(name.c_str());
+}
+
+CTernNamedLockScope::CTernNamedLockScope(CTernNamedLock& lock) : m_Lock(&lock) { Take(nullptr); }
+
+void CTernNamedLockScope::Take(const char* name) {
   try {
-    m_Lock.Lock(name.c_str());
+    m_Lock->Lock(name);
     m_Held = true;
   } catch (const CTernException&) {
     // Reported when it was made; Held() tells the caller.
@@ -104,7 +110,7 @@ CTernNamedLockScope::~CTernNamedLockScope() { Unlock(); }
 void CTernNamedLockScope::Unlock() {
   if (!std::exchange(m_Held, false)) return;
   try {
-    m_Lock.Unlock();
+    m_Lock->Unlock();
   } catch (const CTernException&) {
     // Reported when it was made; there is nothing more a scope's end can do.
   }

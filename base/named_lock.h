@@ -53,7 +53,11 @@ class CTernNamedLock {
 // to touch the data set the lock guards. Release runs on the constructing thread.
 class CTernNamedLockScope {
  public:
+  // Takes the lock of that name through an object of its own.
   explicit CTernNamedLockScope(const std::string& name);
+  // Takes a named lock object that already has its name (kept open by its owner,
+  // who makes sure only one thread uses it at a time).
+  explicit CTernNamedLockScope(CTernNamedLock& lock);
   ~CTernNamedLockScope();
   CTernNamedLockScope(const CTernNamedLockScope&) = delete;
   CTernNamedLockScope& operator=(const CTernNamedLockScope&) = delete;
@@ -64,6 +68,9 @@ class CTernNamedLockScope {
   void Unlock();
 
  private:
-  CTernNamedLock m_Lock;
+  void Take(const char* name);
+
+  std::optional<CTernNamedLock> m_Own;
+  CTernNamedLock* m_Lock;
   bool m_Held = false;
 };

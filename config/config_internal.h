@@ -11,36 +11,6 @@
 // What a change of the table did: applied (to be saved), failed, or nothing to do.
 enum ConfigChangeResult { kChangeApplied = 0, kChangeFailed = 1, kChangeNone = 2 };
 
-// Holds a CTernRWLock for writing for a scope.
-class ConfigWriteGuard {
- public:
-  explicit ConfigWriteGuard(CTernRWLock& lock) : m_Lock(lock) { m_Lock.WriteLock(); }
-  ~ConfigWriteGuard() { m_Lock.WriteUnlock(); }
-  ConfigWriteGuard(const ConfigWriteGuard&) = delete;
-  ConfigWriteGuard& operator=(const ConfigWriteGuard&) = delete;
-
- private:
-  CTernRWLock& m_Lock;
-};
-
-// Gives back a held named lock at the end of a scope.
-class ConfigNamedUnlock {
- public:
-  explicit ConfigNamedUnlock(CTernNamedLock& lock) : m_Lock(lock) {}
-  ~ConfigNamedUnlock() {
-    try {
-      m_Lock.Unlock();
-    } catch (const CTernException&) {
-      // Reported by the exception.
-    }
-  }
-  ConfigNamedUnlock(const ConfigNamedUnlock&) = delete;
-  ConfigNamedUnlock& operator=(const ConfigNamedUnlock&) = delete;
-
- private:
-  CTernNamedLock& m_Lock;
-};
-
 // A 64-bit FNV-1a digest of a file's bytes, fed in pieces; used to tell whether a
 // file still holds what this process last read or wrote.
 class ConfigDigest {

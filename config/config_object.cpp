@@ -213,10 +213,9 @@ int FlaggedObject::ParseDefinition(std::string_view text) {
   // attribute list.
   if (text.size() < 3 || text[1] != ',') return 1;
   {
-    m_FlagLock.WriteLock();
+    CTernWriteGuard flags(m_FlagLock);
     m_Scope = text[0];
     m_Second = text[2];
-    m_FlagLock.WriteUnlock();
   }
   if (text.size() < 4 || text[3] != ',') return 0;
   CTernLockGuard guard(AttributeLock());
@@ -225,9 +224,10 @@ int FlaggedObject::ParseDefinition(std::string_view text) {
 
 int FlaggedObject::WriteDefinition(CTernFile& file) {
   std::string flags;
-  m_FlagLock.ReadLock();
-  flags = {m_Scope, ',', m_Second, ','};
-  m_FlagLock.ReadUnlock();
+  {
+    CTernReadGuard guard(m_FlagLock);
+    flags = {m_Scope, ',', m_Second, ','};
+  }
   if (WriteAll(file, flags) != 0) return 1;
   return WriteAttributeLine(file);
 }
@@ -235,17 +235,13 @@ int FlaggedObject::WriteDefinition(CTernFile& file) {
 bool FlaggedObject::IsNeverWritten() const { return ScopeFlag() == 'U'; }
 
 char FlaggedObject::ScopeFlag() const {
-  m_FlagLock.ReadLock();
-  char c = m_Scope;
-  m_FlagLock.ReadUnlock();
-  return c;
+  CTernReadGuard guard(m_FlagLock);
+  return m_Scope;
 }
 
 char FlaggedObject::SecondFlag() const {
-  m_FlagLock.ReadLock();
-  char c = m_Second;
-  m_FlagLock.ReadUnlock();
-  return c;
+  CTernReadGuard guard(m_FlagLock);
+  return m_Second;
 }
 
 ConfigObject* MakeConfigObject(char type, std::string name) {

@@ -18,18 +18,20 @@
 
 std::atomic<Configuration*> Configuration::s_Process{nullptr};
 
+// Reads the table under its read lock, after picking up a change of the files.
 class Configuration::ReadScope {
  public:
-  explicit ReadScope(Configuration& config) : m_Config(config) {
-    m_Config.RefreshIfChanged();
-    m_Config.m_TableLock.ReadLock();
-  }
-  ~ReadScope() { m_Config.m_TableLock.ReadUnlock(); }
+  explicit ReadScope(Configuration& config) : m_Guard(Refreshed(config).m_TableLock) {}
   ReadScope(const ReadScope&) = delete;
   ReadScope& operator=(const ReadScope&) = delete;
 
  private:
-  Configuration& m_Config;
+  // The refresh may load, which takes the write lock: it runs before the read lock.
+  static Configuration& Refreshed(Configuration& config) {
+    config.RefreshIfChanged();
+    return config;
+  }
+  CTernReadGuard m_Guard;
 };
 
 namespace {
@@ -88,15 +90,14 @@ bool Configuration::ValidName(std::string_view name) {
 }
 
 int Configuration::Commit(Change change, bool save) {
-  ConfigWriteGuard table(m_TableLock);
-  if (!save) return ApplyLocked(change) == kChangeFailed ? 1 : 0;
-  CTernNamedLock files;
-  try {
-    files.Lock(kConfigFileLock);
-  } catch (const CTernException&) {
-    return 1;  // reported by the exception
+  if (!save) {
+    CTernWriteGuard table(m_TableLock);
+    return ApplyLocked(change) == kChangeFailed ? 1 : 0;
   }
-  ConfigNamedUnlock release(files);
+  // The files' named lock comes before the table's own lock.
+  CTernNamedLockScope files(kConfigFileLock);
+  if (!files.Held()) return 1;
+  CTernWriteGuard table(m_TableLock);
   SyncWithFilesLocked();
   int applied = ApplyLocked(change);
   if (applied == kChangeFailed) return 1;

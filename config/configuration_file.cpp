@@ -49,15 +49,11 @@ bool DigestOf(const std::string& path, uint64_t& digest) {
 // ---- Load ----
 
 int Configuration::Load(bool force) {
-  ConfigWriteGuard table(m_TableLock);
+  // The files' named lock comes before the table's own lock.
+  CTernNamedLockScope files(kConfigFileLock);
+  if (!files.Held()) return 1;
+  CTernWriteGuard table(m_TableLock);
   if (!force && PlatformNow() - m_LastLoad <= 1) return 0;
-  CTernNamedLock files;
-  try {
-    files.Lock(kConfigFileLock);
-  } catch (const CTernException&) {
-    return 1;  // reported by the exception
-  }
-  ConfigNamedUnlock release(files);
   int result = LoadFilesLocked();
   ReplayLocked();
   return result;
@@ -214,11 +210,8 @@ Configuration::FileStamp Configuration::StampOf(const std::string& path) {
 int Configuration::RefreshIfChanged() {
   time_t now = PlatformNow();
   bool changed = false;
-  m_TableLock.ReadLock();
-  if (now - m_LastCheck < kConfigCheckInterval) {
-    m_TableLock.ReadUnlock();
-    return 0;
-  }
+  CTernReadGuard read(m_TableLock);
+  if (now - m_LastCheck < kConfigCheckInterval) return 0;
   for (int i = 0; i < 3 && !changed; ++i) {
     const FileStamp& known = m_Stamps[i];
     FileStamp current = StampOf(m_Paths[i]);
@@ -228,9 +221,9 @@ int Configuration::RefreshIfChanged() {
               (current.present && (current.modified != known.modified || current.size != known.size ||
                                    known.modified == known.seenAt));
   }
-  m_TableLock.ReadUnlock();
+  read.Unlock();
   if (changed) return Load(false);
-  ConfigWriteGuard table(m_TableLock);
+  CTernWriteGuard table(m_TableLock);
   m_LastCheck = now;
   return 0;
 }
@@ -255,10 +248,8 @@ int Configuration::SyncWithFilesLocked() {
 
 time_t Configuration::LastLoadTime() {
   RefreshIfChanged();
-  m_TableLock.ReadLock();
-  time_t last = m_LastLoad;
-  m_TableLock.ReadUnlock();
-  return last;
+  CTernReadGuard guard(m_TableLock);
+  return m_LastLoad;
 }
 
 uint64_t Configuration::Generation() {
@@ -267,23 +258,16 @@ uint64_t Configuration::Generation() {
 }
 
 bool Configuration::Corrupt() {
-  m_TableLock.ReadLock();
-  bool corrupt = m_Corrupt;
-  m_TableLock.ReadUnlock();
-  return corrupt;
+  CTernReadGuard guard(m_TableLock);
+  return m_Corrupt;
 }
 
 // ---- Save ----
 
 int Configuration::Save() {
-  ConfigWriteGuard table(m_TableLock);
-  CTernNamedLock files;
-  try {
-    files.Lock(kConfigFileLock);
-  } catch (const CTernException&) {
-    return 1;  // reported by the exception
-  }
-  ConfigNamedUnlock release(files);
+  CTernNamedLockScope files(kConfigFileLock);
+  if (!files.Held()) return 1;
+  CTernWriteGuard table(m_TableLock);
   SyncWithFilesLocked();
   return WriteOrRefuseLocked();
 }

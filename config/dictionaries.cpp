@@ -584,7 +584,7 @@ int DictionaryStore::Save() {
     // as they stand unless a change names their word.
     std::vector<ParsedLine> current;
     std::vector<RawLine> raw;
-    TernFileStamp stamp = TernStampOf(m_LocalPath);
+    TernFileStamp stamp = FileStampOf(m_LocalPath);
     bool reread = stamp != m_LocalStamp;
     std::string unused;
     if (reread && !ParseFile(m_LocalPath, false, current, &raw, unused)) return false;
@@ -608,7 +608,7 @@ int DictionaryStore::Save() {
       return false;
     m_Pending.clear();
     m_BadLocalWord.clear();
-    m_LocalStamp = TernStampOf(m_LocalPath);
+    m_LocalStamp = FileStampOf(m_LocalPath);
     return true;
   });
   return ok ? 0 : 1;

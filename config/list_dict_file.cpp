@@ -136,19 +136,6 @@ InitialFileResult TernWriteEmptyListDictFile(const std::string& path) {
   return FileExists(path, false) ? InitialFileResult::kKept : InitialFileResult::kFailed;
 }
 
-TernFileStamp TernStampOf(const std::string& path) {
-  PlatformFileInfo info;
-  TernFileStamp stamp;
-  if (PlatformPathInfo(path, info) != 0) return stamp;
-  stamp.exists = true;
-  stamp.device = info.device;
-  stamp.inode = info.inode;
-  stamp.size = info.size;
-  stamp.modified = info.modified;
-  stamp.modifiedNanoseconds = info.modifiedNanoseconds;
-  return stamp;
-}
-
 namespace {
 constexpr int kReloadInterval = 10;
 }  // namespace
@@ -160,7 +147,7 @@ bool CTernListDictWatch::SkipLoad(int force, time_t now) {
 
 std::vector<TernFileStamp> CTernListDictWatch::Stamps() const {
   std::vector<TernFileStamp> stamps;
-  for (const std::string& path : m_Paths) stamps.push_back(TernStampOf(path));
+  for (const std::string& path : m_Paths) stamps.push_back(FileStampOf(path));
   return stamps;
 }
 

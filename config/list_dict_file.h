@@ -81,18 +81,6 @@ bool TernWriteListDictFile(const std::string& path, const TernLineProducer& prod
 // Failures are reported by the file operations.
 InitialFileResult TernWriteEmptyListDictFile(const std::string& path);
 
-// What identifies a file's present contents: replacing a file (the replacement
-// rule renames a new file over it) gives it another device and inode, and writing
-// in place changes its size or modification time. A missing file has exists false.
-struct TernFileStamp {
-  bool exists = false;
-  uint64_t device = 0, inode = 0;
-  int64_t size = 0, modifiedNanoseconds = 0;
-  time_t modified = 0;
-  bool operator==(const TernFileStamp&) const = default;
-};
-TernFileStamp TernStampOf(const std::string& path);
-
 // When the files of a lists or dictionary store were last loaded, tried and
 // checked for changes. Safe to use from any thread.
 class CTernListDictWatch {

@@ -437,7 +437,7 @@ int ListStore::Save() {
     // it is read again (lines that do not parse are kept as they stand) and this
     // store's changes go on top.
     std::vector<Entry> current;
-    TernFileStamp stamp = TernStampOf(m_Path);
+    TernFileStamp stamp = FileStampOf(m_Path);
     bool reread = stamp != m_Stamp;
     if (reread && stamp.exists && !ParseFile(current, true)) return false;
     CTernWriteGuard guard(m_Lock);
@@ -466,7 +466,7 @@ int ListStore::Save() {
     std::erase_if(m_Entries, [](const Entry& e) { return e.m_Lists.empty() && !e.m_Raw; });
     RebuildIndexLocked();
     m_Pending.clear();
-    m_Stamp = TernStampOf(m_Path);
+    m_Stamp = FileStampOf(m_Path);
     return true;
   });
   return ok ? 0 : 1;

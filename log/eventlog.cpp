@@ -26,30 +26,30 @@ WriterState& State() {
 void WriteEvent(TernEventType type, int code, const std::string& text, bool hasData,
                 int32_t data) {
   WriterState& s = State();
-  s.lock.ReadLock();
-  std::string source = s.source;
-  bool ok = PlatformWriteEvent(
-      type == TernEventType::Error ? PlatformEventKind::Error : PlatformEventKind::Warning,
-      source, code, text, hasData, data);
-  s.lock.ReadUnlock();
+  bool ok;
+  {
+    CTernReadGuard guard(s.lock);
+    ok = PlatformWriteEvent(
+        type == TernEventType::Error ? PlatformEventKind::Error : PlatformEventKind::Warning,
+        s.source, code, text, hasData, data);
+  }
   // A failed event is never reported as an event (that could loop): trace only.
   if (!ok) TernDebugTrace(3, "Reporting of event failed\n");
 }
 
 void WriteTrace(int level, const char* text) {
   WriterState& s = State();
-  s.lock.ReadLock();
-  bool skip = level > s.debugLevel;
-  s.lock.ReadUnlock();
-  if (skip) return;
-  s.lock.WriteLock();
+  {
+    CTernReadGuard guard(s.lock);
+    if (level > s.debugLevel) return;
+  }
+  CTernWriteGuard guard(s.lock);
   if (!s.debugFile) s.debugFile = fopen(s.debugPath.c_str(), "ab+");
   if (s.debugFile) {
     fprintf(s.debugFile, "%ld L%d %s\r\n", static_cast<long>(PlatformNow()), level,
             text ? text : "");
     fflush(s.debugFile);
   }
-  s.lock.WriteUnlock();
 }
 
 // The writer state, with the writers installed into the foundation's reporting.
@@ -68,39 +68,32 @@ void TernEventLogInstall() { Installed(); }
 
 void TernEventSetSource(const std::string& name) {
   WriterState& s = Installed();
-  s.lock.WriteLock();
+  CTernWriteGuard guard(s.lock);
   s.source = name;
-  s.lock.WriteUnlock();
 }
 
 std::string TernEventSource() {
   WriterState& s = Installed();
-  s.lock.ReadLock();
-  std::string name = s.source;
-  s.lock.ReadUnlock();
-  return name;
+  CTernReadGuard guard(s.lock);
+  return s.source;
 }
 
 void TernDebugSetLevel(int32_t level) {
   WriterState& s = Installed();
-  s.lock.WriteLock();
+  CTernWriteGuard guard(s.lock);
   s.debugLevel = level;
-  s.lock.WriteUnlock();
 }
 
 int32_t TernDebugLevel() {
   WriterState& s = Installed();
-  s.lock.ReadLock();
-  int32_t level = s.debugLevel;
-  s.lock.ReadUnlock();
-  return level;
+  CTernReadGuard guard(s.lock);
+  return s.debugLevel;
 }
 
 void TernDebugSetFile(const std::string& path) {
   WriterState& s = Installed();
-  s.lock.WriteLock();
+  CTernWriteGuard guard(s.lock);
   if (s.debugFile) fclose(s.debugFile);
   s.debugFile = nullptr;
   s.debugPath = path;
-  s.lock.WriteUnlock();
 }

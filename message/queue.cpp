@@ -72,36 +72,6 @@ std::vector<TernQueueEntry> ParseQueue(std::string_view text) {
 
 }  // namespace
 
-// Holds the process-local lock, then the named lock; both are given back at the end.
-class CTernQueue::Guard {
- public:
-  explicit Guard(CTernQueue& queue) : m_Queue(queue) {
-    m_Queue.m_Lock.Lock();
-    try {
-      m_Queue.m_NamedLock.Lock();
-      m_Named = true;
-    } catch (const CTernException&) {
-      // Reported by the exception; the operation fails.
-    }
-  }
-  ~Guard() {
-    if (m_Named) {
-      try {
-        m_Queue.m_NamedLock.Unlock();
-      } catch (const CTernException&) {
-      }
-    }
-    m_Queue.m_Lock.Unlock();
-  }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-  bool Held() const { return m_Named; }
-
- private:
-  CTernQueue& m_Queue;
-  bool m_Named = false;
-};
-
 CTernQueue::CTernQueue(const std::string& name, const std::string& directory)
     : m_Name(name.empty() ? "defaultq" : name),
       m_Directory(directory),
@@ -113,18 +83,8 @@ CTernQueue::CTernQueue(const std::string& name, const std::string& directory)
   }
 }
 
-CTernQueue::Stamp CTernQueue::StampNow() const {
-  Stamp stamp;
-  std::error_code error;
-  stamp.modified = std::filesystem::last_write_time(m_Path, error);
-  if (error) return stamp;
-  stamp.size = std::filesystem::file_size(m_Path, error);
-  stamp.exists = !error;
-  return stamp;
-}
-
 bool CTernQueue::ReloadLocked() {
-  Stamp stamp = StampNow();
+  TernFileStamp stamp = FileStampOf(m_Path);
   if (!stamp.exists || stamp == m_Seen) return true;
   CTernDiskFile file(m_Path, TernFileMode::ReadOnly | TernFileMode::NoLock);
   if (!file.Open()) return false;
@@ -166,7 +126,7 @@ bool CTernQueue::RewriteLocked() {
   bool ok = FileReplace(m_Path, [&text](CTernFile& file) {
     return file.Write(text) == static_cast<int32_t>(text.size());
   });
-  m_Seen = StampNow();
+  m_Seen = FileStampOf(m_Path);
   if (ok) m_EndsWithLineEnd = true;
   return ok;
 }
@@ -183,7 +143,7 @@ bool CTernQueue::AppendLocked(const TernQueueEntry& entry, bool durable) {
   if (!ok && before >= 0) file.Truncate(before);  // no half line stays behind
   ok = file.Close() && ok;
   if (ok && durable && !existed) ok = PlatformSyncParentDir(m_Path) == 0;
-  m_Seen = StampNow();
+  m_Seen = FileStampOf(m_Path);
   if (ok) m_EndsWithLineEnd = true;
   return ok;
 }
@@ -197,8 +157,9 @@ std::vector<TernQueueEntry>::iterator CTernQueue::FindLocked(const std::string& 
 bool CTernQueue::Enqueue(const std::string& identifier, time_t queuedTime, time_t lastTry,
                          bool durable) {
   if (!CTernQueuedMessage::IsValidIdentifier(identifier)) return false;
-  Guard guard(*this);
-  if (!guard.Held() || !ReloadLocked()) return false;
+  CTernLockGuard local(m_Lock);
+  CTernNamedLockScope named(m_NamedLock);
+  if (!named.Held() || !ReloadLocked()) return false;
   if (FindLocked(identifier) != m_Entries.end()) return true;
   TernQueueEntry entry{identifier, TernQueueEntry::Waiting,
                        queuedTime < 1 ? CTernClock::Now() : queuedTime, lastTry};
@@ -208,8 +169,9 @@ bool CTernQueue::Enqueue(const std::string& identifier, time_t queuedTime, time_
 }
 
 std::unique_ptr<CTernQueuedMessage> CTernQueue::Take() {
-  Guard guard(*this);
-  if (!guard.Held() || !ReloadLocked()) return nullptr;
+  CTernLockGuard local(m_Lock);
+  CTernNamedLockScope named(m_NamedLock);
+  if (!named.Held() || !ReloadLocked()) return nullptr;
   time_t now = CTernClock::Now();
   std::unique_ptr<CTernQueuedMessage> taken;
   bool dropped = false;
@@ -241,8 +203,9 @@ bool CTernQueue::Finish(std::unique_ptr<CTernQueuedMessage> message, bool remove
   if (!message) return false;
   bool ok;
   {
-    Guard guard(*this);
-    ok = guard.Held() && ReloadLocked();
+    CTernLockGuard local(m_Lock);
+    CTernNamedLockScope named(m_NamedLock);
+    ok = named.Held() && ReloadLocked();
     if (ok) {
       auto it = FindLocked(message->Identifier());
       if (it != m_Entries.end()) m_Entries.erase(it);
@@ -256,8 +219,9 @@ bool CTernQueue::Finish(std::unique_ptr<CTernQueuedMessage> message, bool remove
 
 bool CTernQueue::GiveBack(std::unique_ptr<CTernQueuedMessage> message) {
   if (!message) return false;
-  Guard guard(*this);
-  bool ok = guard.Held() && ReloadLocked();
+  CTernLockGuard local(m_Lock);
+  CTernNamedLockScope named(m_NamedLock);
+  bool ok = named.Held() && ReloadLocked();
   if (ok) {
     time_t now = CTernClock::Now();
     auto it = FindLocked(message->Identifier());
@@ -276,7 +240,8 @@ bool CTernQueue::GiveBack(std::unique_ptr<CTernQueuedMessage> message) {
 }
 
 std::vector<TernQueueEntry> CTernQueue::Entries() {
-  Guard guard(*this);
-  if (guard.Held()) ReloadLocked();
+  CTernLockGuard local(m_Lock);
+  CTernNamedLockScope named(m_NamedLock);
+  if (named.Held()) ReloadLocked();
   return m_Entries;
 }

@@ -14,11 +14,11 @@
 
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/file_ops.h"
 #include "base/lock.h"
 #include "base/named_lock.h"
 #include "message/queued_message.h"
@@ -68,17 +68,6 @@ class CTernQueue {
   std::vector<TernQueueEntry> Entries();
 
  private:
-  // The file's size and modification time (nanoseconds), by which a change made by
-  // another process is seen.
-  struct Stamp {
-    bool exists = false;
-    std::filesystem::file_time_type modified{};
-    uintmax_t size = 0;
-    bool operator==(const Stamp&) const = default;
-  };
-  class Guard;
-
-  Stamp StampNow() const;
   bool ReloadLocked();
   bool RewriteLocked();
   bool AppendLocked(const TernQueueEntry& entry, bool durable);
@@ -90,6 +79,7 @@ class CTernQueue {
   CTernLock m_Lock;  // guards every member below, and is taken before m_NamedLock
   CTernNamedLock m_NamedLock;
   std::vector<TernQueueEntry> m_Entries;
-  Stamp m_Seen;                  // the file as this object last read or wrote it
+  TernFileStamp m_Seen;           // the file as this object last read or wrote it; a change
+                                  // made by another process shows in it
   bool m_EndsWithLineEnd = true;  // whether the file's last byte is LF
 };
