@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "base/disk_file.h"
 #include "base/exception.h"
+#include "base/file_ops.h"
 #include "base/lock.h"
 #include "base/named_lock.h"
 
@@ -28,3 +31,31 @@ class ConfigDigest {
   uint64_t m_Value = 0xCBF29CE484222325ull;
   uint64_t m_Length = 0;
 };
+
+// The digest of a whole file's bytes; false (reported) when it cannot be read.
+inline bool ConfigDigestOf(const std::string& path, uint64_t& digest) {
+  CTernDiskFile file(path, TernFileMode::ReadOnly);
+  if (!file.Open()) return false;
+  std::string contents;
+  bool ok = file.Read(contents) >= 0;
+  file.Close();
+  ConfigDigest d;
+  d.Add(contents);
+  digest = d.Value();
+  return ok;
+}
+
+// What a store last saw of a file: whether it was there and the digest of its
+// bytes. Another writer's change shows as a difference.
+struct ConfigFileSeen {
+  bool exists = false;
+  uint64_t digest = 0;
+  bool operator==(const ConfigFileSeen&) const = default;
+};
+// The file as it is now.
+inline ConfigFileSeen ConfigSeenNow(const std::string& path) {
+  ConfigFileSeen seen;
+  seen.exists = FileExists(path, false);
+  if (seen.exists && !ConfigDigestOf(path, seen.digest)) seen.digest = ~uint64_t{0};
+  return seen;
+}

@@ -32,17 +32,6 @@ bool IsSystemKey(const std::string& key) { return key == "S"; }
 bool IsFlaggedType(char type) { return type == kTypeList || type == kTypeDictionary; }
 
 // Reads a whole file into a digest; false when it cannot be read.
-bool DigestOf(const std::string& path, uint64_t& digest) {
-  CTernDiskFile file(path, TernFileMode::ReadOnly);
-  if (!file.Open()) return false;
-  std::string contents;
-  bool ok = file.Read(contents) >= 0;
-  file.Close();
-  ConfigDigest d;
-  d.Add(contents);
-  digest = d.Value();
-  return ok;
-}
 
 }  // namespace
 
@@ -237,7 +226,7 @@ int Configuration::SyncWithFilesLocked() {
     if (present != known.present || !known.digestKnown) {
       changed = true;
     } else if (present) {
-      changed = !DigestOf(m_Paths[i], digest) || digest != known.digest;
+      changed = !ConfigDigestOf(m_Paths[i], digest) || digest != known.digest;
     }
   }
   if (!changed) return 0;

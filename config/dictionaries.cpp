@@ -191,10 +191,11 @@ int DictionaryStore::Load(int force) {
   std::vector<ParsedLine> vendor, local;
   std::vector<TernFileStamp> stamps;
   std::string badWord;
+  ConfigFileSeen vendorSeen, localSeen;
   bool ok = TernUnderDataSetLock(kDictionaryFileLock, [&] {
     stamps = m_Watch.Stamps();
-    return ParseFile(m_VendorPath, true, vendor, nullptr, badWord) &&
-           ParseFile(m_LocalPath, false, local, nullptr, badWord);
+    return ParseFile(m_VendorPath, true, vendor, nullptr, badWord, vendorSeen) &&
+           ParseFile(m_LocalPath, false, local, nullptr, badWord, localSeen);
   });
   m_Watch.Tried(now, ok, stamps);
   CTernWriteGuard guard(m_Lock);
@@ -215,7 +216,7 @@ int DictionaryStore::Load(int force) {
     m_Error = 1;
     return 1;
   }
-  m_LocalStamp = stamps.back();
+  m_LocalSeen = localSeen;
   m_LocalRaw.clear();
   m_BadLocalWord.clear();
   m_Error = 0;
@@ -223,11 +224,14 @@ int DictionaryStore::Load(int force) {
 }
 
 bool DictionaryStore::ParseFile(const std::string& path, bool vendor, std::vector<ParsedLine>& out,
-                                std::vector<RawLine>* keepBad, std::string& badWord) {
+                                std::vector<RawLine>* keepBad, std::string& badWord,
+                                ConfigFileSeen& seen) {
   // A missing vendor file fails the load without a word; a missing local file is
   // simply no words. A local file that exists but cannot be read fails the load, so
   // that a save never replaces words it could not see.
+  seen = ConfigFileSeen{};
   if (!FileExists(path, false)) return !vendor;
+  seen.exists = true;
   CTernDiskFile file(path, TernFileMode::ReadOnly);
   if (!file.Open()) return false;
   CTernListDictReader reader(file, path, vendor);
@@ -258,6 +262,7 @@ bool DictionaryStore::ParseFile(const std::string& path, bool vendor, std::vecto
     parsed.entry.m_Secondary = secondary;
     out.push_back(std::move(parsed));
   }
+  seen.digest = reader.Digest();
   return true;
 }
 
@@ -584,10 +589,10 @@ int DictionaryStore::Save() {
     // as they stand unless a change names their word.
     std::vector<ParsedLine> current;
     std::vector<RawLine> raw;
-    TernFileStamp stamp = FileStampOf(m_LocalPath);
-    bool reread = stamp != m_LocalStamp;
+    ConfigFileSeen seen;
+    bool reread = ConfigSeenNow(m_LocalPath) != m_LocalSeen;
     std::string unused;
-    if (reread && !ParseFile(m_LocalPath, false, current, &raw, unused)) return false;
+    if (reread && !ParseFile(m_LocalPath, false, current, &raw, unused, seen)) return false;
     CTernWriteGuard guard(m_Lock);
     CTernLockGuard walk(m_LocalWalk);
     if (reread) {
@@ -602,13 +607,14 @@ int DictionaryStore::Save() {
       return std::any_of(m_Pending.begin(), m_Pending.end(),
                          [&](const PendingWord& change) { return change.key == line.key; });
     });
-    if (!TernWriteListDictFile(m_LocalPath, [this](const TernLineEmitter& emit) {
-          return EmitLocalLinesLocked(emit);
-        }))
+    uint64_t digest = 0;
+    if (!TernWriteListDictFile(
+            m_LocalPath, [this](const TernLineEmitter& emit) { return EmitLocalLinesLocked(emit); },
+            &digest))
       return false;
     m_Pending.clear();
     m_BadLocalWord.clear();
-    m_LocalStamp = FileStampOf(m_LocalPath);
+    m_LocalSeen = {true, digest};
     return true;
   });
   return ok ? 0 : 1;

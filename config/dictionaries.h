@@ -147,7 +147,7 @@ class DictionaryStore {
   // gets its key when the file is the local one) unless keepBad collects it.
   // REQUIRES: the named lock.
   bool ParseFile(const std::string& path, bool vendor, std::vector<ParsedLine>& out,
-                 std::vector<RawLine>* keepBad, std::string& badWord);
+                 std::vector<RawLine>* keepBad, std::string& badWord, ConfigFileSeen& seen);
   // Files one parsed line. REQUIRES: write lock.
   void AddLoadedEntryLocked(const std::string& word, DictionaryEntry entry, bool vendor);
   // Applies one change, or every pending change, to the local table. REQUIRES:
@@ -196,7 +196,7 @@ class DictionaryStore {
   CTernHash m_Local;
   std::vector<PendingWord> m_Pending;  // changes since the last save, in order
   std::vector<RawLine> m_LocalRaw;     // unparsed local lines met by the last save
-  TernFileStamp m_LocalStamp;          // the local file as last read or written
+  ConfigFileSeen m_LocalSeen;          // the local file as last read or written
   std::string m_BadLocalWord;          // key of the local line the last load failed on
   // Filled at load: the distinct dictionary names of the word and phrase tables,
   // and the largest number of words in a phrase entry.

@@ -43,6 +43,7 @@ bool CTernListDictReader::ReadHeader() {
     TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, 0);
     return false;
   }
+  m_Digest.Add(line);
   if (m_Exchanged) {
     size_t lf = line.find('\n');
     if (lf != std::string::npos && lf + 1 < line.size()) {
@@ -76,6 +77,7 @@ int CTernListDictReader::Next(std::string& line) {
       TernReportEventF(TernEventType::Error, kMsgConfigCorrupt, m_Path, m_LineNumber);
       return -1;
     }
+    m_Digest.Add(line);
   }
   if (m_Exchanged) TernSwapHalves(line);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
@@ -106,11 +108,14 @@ bool WriteFresh(const std::string& path, const TernFileWriter& write) {
 
 }  // namespace
 
-bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce) {
-  auto write = [&produce](CTernFile& file) {
+bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce,
+                           uint64_t* digest) {
+  ConfigDigest written;
+  auto write = [&produce, &written](CTernFile& file) {
     constexpr size_t kBlock = 65536;
     std::string out = TernListDictHeader(PlatformNow());
-    auto flush = [&file, &out] {
+    auto flush = [&file, &out, &written] {
+      written.Add(out);
       bool ok = file.Write(out) == static_cast<int32_t>(out.size());
       out.clear();
       return ok;
@@ -121,9 +126,11 @@ bool TernWriteListDictFile(const std::string& path, const TernLineProducer& prod
     };
     return produce(emit) && flush();
   };
-  if (FileExists(path, false)) return FileReplace(path, write);
-  // The first write of the file: nothing to keep as _old.
-  return WriteFresh(path, write);
+  bool ok = FileExists(path, false) ? FileReplace(path, write)
+                                    // The first write of the file: nothing to keep as _old.
+                                    : WriteFresh(path, write);
+  if (ok && digest) *digest = written.Value();
+  return ok;
 }
 
 InitialFileResult TernWriteEmptyListDictFile(const std::string& path) {

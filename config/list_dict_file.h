@@ -17,6 +17,7 @@
 #include "base/file_ops.h"
 #include "base/lock.h"
 #include "base/named_lock.h"
+#include "config/config_internal.h"
 #include "config/initial_config.h"
 
 // Byte 0x61 becomes 0x16; applying the exchange twice gives the byte back.
@@ -54,6 +55,8 @@ class CTernListDictReader {
   int Next(std::string& line);
   // The number of the line Next gave last (the first after the header is 1).
   int32_t LineNumber() const { return m_LineNumber; }
+  // The digest (ConfigDigest) of the bytes read so far, as they stand in the file.
+  uint64_t Digest() const { return m_Digest.Value(); }
 
  private:
   CTernFile& m_File;
@@ -61,6 +64,7 @@ class CTernListDictReader {
   const bool m_Exchanged;
   std::string m_Carried;
   int32_t m_LineNumber = 0;
+  ConfigDigest m_Digest;
 };
 
 // Hands each line of a file's body (CR LF included) to emit, in order; false when
@@ -72,8 +76,10 @@ using TernLineProducer = std::function<bool(const TernLineEmitter& emit)>;
 // that produce gives, written out in blocks of about 64 KB. By the replacement rule
 // (_new, _old) when the file exists, else into path + "_new", which is then renamed
 // to path. False (reported by the file operations) when anything fails; an existing
-// file is then left as it was.
-bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce);
+// file is then left as it was. digest, when given, receives the digest
+// (ConfigDigest) of every byte written.
+bool TernWriteListDictFile(const std::string& path, const TernLineProducer& produce,
+                           uint64_t* digest = nullptr);
 
 // Writes a file of the header line alone unless path exists (the lists file and
 // the local dictionary file of a fresh installation): into path + "_new", renamed

@@ -175,10 +175,11 @@ int ListStore::Load(int force) {
   // array of the last good load answering.
   std::vector<Entry> entries;
   std::vector<TernFileStamp> stamps;
+  ConfigFileSeen seen;
   bool ok = TernUnderDataSetLock(kListFileLock, [&] {
     stamps = m_Watch.Stamps();
     entries.reserve(kBlock);
-    return ParseFile(entries, false);
+    return ParseFile(entries, false, seen);
   });
   m_Watch.Tried(now, ok, stamps);
   if (!ok) return 1;
@@ -186,13 +187,15 @@ int ListStore::Load(int force) {
   m_Entries.swap(entries);
   for (const ListChange& change : m_Pending) ApplyLocked(change);
   RebuildIndexLocked();
-  m_Stamp = stamps.front();
+  m_Seen = seen;
   m_Error = 0;
   return 0;
 }
 
-bool ListStore::ParseFile(std::vector<Entry>& entries, bool keepBad) {
+bool ListStore::ParseFile(std::vector<Entry>& entries, bool keepBad, ConfigFileSeen& seen) {
+  seen = ConfigFileSeen{};
   if (!FileExists(m_Path, false)) return false;
+  seen.exists = true;
   CTernDiskFile file(m_Path, TernFileMode::ReadOnly);
   if (!file.Open()) return false;
   CTernListDictReader reader(file, m_Path, m_Exchanged);
@@ -236,6 +239,7 @@ bool ListStore::ParseFile(std::vector<Entry>& entries, bool keepBad) {
     longestPrefix = previousPrefix;
   }
   if (!inOrder) SortAndMerge(entries);
+  seen.digest = reader.Digest();
   TernDebugTrace(7, TernFormat("Read %d lines from configuration file %s.  Maxbetween is %d %s",
                                {reader.LineNumber() - 1, m_Path, longest, longestPrefix})
                         .c_str());
@@ -437,9 +441,9 @@ int ListStore::Save() {
     // it is read again (lines that do not parse are kept as they stand) and this
     // store's changes go on top.
     std::vector<Entry> current;
-    TernFileStamp stamp = FileStampOf(m_Path);
-    bool reread = stamp != m_Stamp;
-    if (reread && stamp.exists && !ParseFile(current, true)) return false;
+    ConfigFileSeen now = ConfigSeenNow(m_Path), seen;
+    bool reread = now != m_Seen;
+    if (reread && now.exists && !ParseFile(current, true, seen)) return false;
     CTernWriteGuard guard(m_Lock);
     if (reread) {
       m_Entries.swap(current);
@@ -461,12 +465,13 @@ int ListStore::Save() {
       }
       return true;
     };
-    if (!TernWriteListDictFile(m_Path, lines)) return false;
+    uint64_t digest = 0;
+    if (!TernWriteListDictFile(m_Path, lines, &digest)) return false;
     // The lines that name no list are gone from the file; they go from memory too.
     std::erase_if(m_Entries, [](const Entry& e) { return e.m_Lists.empty() && !e.m_Raw; });
     RebuildIndexLocked();
     m_Pending.clear();
-    m_Stamp = FileStampOf(m_Path);
+    m_Seen = {true, digest};
     return true;
   });
   return ok ? 0 : 1;

@@ -143,7 +143,7 @@ class ListStore {
   // Reads the file's lines into entries, sorted. A line without 0x1C is reported; it
   // fails the reading unless keepBad keeps it as a raw entry. REQUIRES: the named
   // lock.
-  bool ParseFile(std::vector<Entry>& entries, bool keepBad);
+  bool ParseFile(std::vector<Entry>& entries, bool keepBad, ConfigFileSeen& seen);
   static void SortAndMerge(std::vector<Entry>& entries);
   // Applies a change to the array (the index is not rebuilt); true when it changed
   // something. REQUIRES: write lock.
@@ -158,7 +158,7 @@ class ListStore {
   CTernRWLock m_Lock;
   int32_t m_Error = 1;
   std::vector<ListChange> m_Pending;  // changes since the last save, in order
-  TernFileStamp m_Stamp;              // the file as last read or written
+  ConfigFileSeen m_Seen;              // the file as last read or written
   std::vector<Entry> m_Entries;  // sorted by address in byte order
   CTernHash m_Prefixes;          // first three bytes -> index of the first entry
 };

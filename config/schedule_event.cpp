@@ -1,10 +1,11 @@
 // Schedule fields of events: reading, keys, validity, expiry, weights, conflicts.
 #include "config/schedule_event.h"
 
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <utility>
+
+#include "base/number.h"
 
 namespace {
 
@@ -13,16 +14,10 @@ constexpr long kSecondsPerDay = 86400;
 // A whole decimal number that fits an int, blanks around it allowed.
 bool ParseWhole(const std::string& text, long& value) {
   size_t begin = text.find_first_not_of(" \t");
-  size_t end = text.find_last_not_of(" \t");
   if (begin == std::string::npos) return false;
-  const char* first = text.data() + begin;
-  const char* last = text.data() + end + 1;
-  if (*first == '+') ++first;
-  long parsed = 0;
-  auto [ptr, ec] = std::from_chars(first, last, parsed);
-  if (ec != std::errc() || ptr != last || parsed < INT_MIN || parsed > INT_MAX) return false;
-  value = parsed;
-  return true;
+  size_t end = text.find_last_not_of(" \t");
+  return TernParseNumber(std::string_view(text).substr(begin, end - begin + 1), value,
+                         long{INT_MIN}, long{INT_MAX});
 }
 
 long TimeOfDay(const struct tm& local) {

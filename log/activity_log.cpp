@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 #include "base/directory.h"
 #include "base/file_ops.h"
 #include "base/message_codes.h"
 #include "base/messages.h"
+#include "base/number.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 
@@ -128,14 +130,24 @@ std::string CTernActivityRecord::Line(long date, long time) const {
   return line + "\r\n";
 }
 
+namespace {
+// The number a field begins with (its key, or the date and time); 0 when it begins
+// with none or one out of range, as a damaged line is still read.
+long LeadingNumber(const std::string& text, long low = LONG_MIN, long high = LONG_MAX) {
+  long value = 0;
+  size_t used = 0;
+  return TernParseNumberPrefix(text, value, used, low, high) ? value : 0;
+}
+}  // namespace
+
 bool CTernActivityRecord::ParseLine(const std::string& text, long& date, long& time,
                                     CTernActivityRecord& record) {
   std::string line = text;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   std::vector<std::string> parts = SplitFields(line);
   if (parts.size() < 3) return false;
-  date = strtol(parts[0].c_str(), nullptr, 10);
-  time = strtol(parts[1].c_str(), nullptr, 10);
+  date = LeadingNumber(parts[0]);
+  time = LeadingNumber(parts[1]);
   record.Clear();
   for (size_t i = 2; i < parts.size(); ++i) {
     size_t eq = parts[i].find('=');
@@ -143,7 +155,7 @@ bool CTernActivityRecord::ParseLine(const std::string& text, long& date, long& t
     std::string value = parts[i].substr(eq + 1);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
       value = value.substr(1, value.size() - 2);
-    record.Add(static_cast<int>(strtol(parts[i].c_str(), nullptr, 10)), value);
+    record.Add(static_cast<int>(LeadingNumber(parts[i], INT32_MIN, INT32_MAX)), value);
   }
   return true;
 }
@@ -356,10 +368,8 @@ bool CTernActivityReader::Decode(int key, const CTernActivityRecord& record, std
   for (const Label& l : kLabels)
     if (l.key == key) label = messages.Text(l.code);
   auto word = [&](const int* words, size_t count) {
-    char* end = nullptr;
-    long n = strtol(value.c_str(), &end, 10);
-    if (end != value.c_str() && *end == '\0' && n >= 1 && static_cast<size_t>(n) <= count)
-      value = messages.Text(words[n - 1]);
+    size_t n = 0;
+    if (TernParseNumber(value, n, size_t{1}, count)) value = messages.Text(words[n - 1]);
   };
   if (key == kActRealm) word(kRealmWords, std::size(kRealmWords));
   if (key == kActAction) word(kActionWords, std::size(kActionWords));

@@ -2,8 +2,9 @@
 #include "message/envelope.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
+
+#include "base/number.h"
 
 namespace {
 
@@ -36,8 +37,12 @@ bool Numbers(std::string_view line, long* values, size_t count) {
     while (p < end && (*p == ' ' || *p == '\t')) ++p;
     if (p == end) break;
     if (found == count) return false;
-    auto [next, error] = std::from_chars(p, end, values[found]);
-    if (error != std::errc() || (next < end && *next != ' ' && *next != '\t')) return false;
+    size_t used = 0;
+    if (!TernParseNumberPrefix(std::string_view(p, static_cast<size_t>(end - p)), values[found],
+                               used))
+      return false;
+    const char* next = p + used;
+    if (next < end && *next != ' ' && *next != '\t') return false;
     ++found;
     p = next;
   }

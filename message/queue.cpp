@@ -11,6 +11,7 @@
 #include "base/disk_file.h"
 #include "base/exception.h"
 #include "base/file_ops.h"
+#include "base/number.h"
 #include "message/clock.h"
 #include "platform/replace.h"
 
@@ -23,18 +24,8 @@ std::string QueueLine(const TernQueueEntry& e) {
   return line + e.identifier + "\r\n";
 }
 
-bool Whole(std::string_view text, long& value) {
-  if (text.empty()) return false;
-  size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
-  if (i == text.size() || text.size() > 20) return false;
-  long v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + (text[i] - '0');
-  }
-  value = text[0] == '-' ? -v : v;
-  return true;
-}
+// A whole number that fits: a number too large for a time is no number.
+bool Whole(std::string_view text, long& value) { return TernParseNumber(text, value); }
 
 // A queue line: two numbers and an identifier; false for any line that does not
 // have all three.

@@ -2,9 +2,9 @@
 #include "net/server_start.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 
+#include "base/number.h"
 #include "base/registry.h"
 #include "platform/socket.h"
 
@@ -20,12 +20,9 @@ namespace {
 // The decimal number at the start of text after blanks; false when there is none
 // or it does not fit.
 bool LeadingNumber(const std::string& text, long& value) {
-  size_t at = 0;
+  size_t at = 0, used = 0;
   while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-  const char* first = text.data() + at;
-  const char* last = text.data() + text.size();
-  auto [end, error] = std::from_chars(first, last, value);
-  return error == std::errc() && end != first;
+  return TernParseNumberPrefix(std::string_view(text).substr(at), value, used);
 }
 
 }  // namespace

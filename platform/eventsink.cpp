@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -140,11 +141,14 @@ bool PlatformParseEventLine(const std::string& line, PlatformEventLine& out) {
   out.when = fields[0];
   out.kind = fields[1] == "WARNING" ? PlatformEventKind::Warning : PlatformEventKind::Error;
   out.source = Unescape(fields[2]);
-  char* end = nullptr;
-  out.code = static_cast<int>(strtol(fields[3].c_str(), &end, 10));
-  if (end == fields[3].c_str()) return false;
+  auto number = [](const std::string& field, auto& value) {
+    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    return error == std::errc() && end == field.data() + field.size();
+  };
+  if (!number(fields[3], out.code)) return false;
   out.text = Unescape(fields[4]);
   out.hasData = fields.size() > 5;
-  out.data = out.hasData ? static_cast<int32_t>(strtol(fields[5].c_str(), nullptr, 10)) : 0;
+  out.data = 0;
+  if (out.hasData && !number(fields[5], out.data)) return false;
   return true;
 }

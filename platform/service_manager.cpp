@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -90,7 +91,11 @@ PlatformServiceStatus ReadStatus(const std::string& name) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq);
-    unsigned long v = strtoul(line.c_str() + eq + 1, nullptr, 10);
+    // The file is this manager's own; a value that is no number counts as 0.
+    unsigned long v = 0;
+    const char* last = line.data() + line.size();
+    auto [end, error] = std::from_chars(line.data() + eq + 1, last, v);
+    if (error != std::errc() || end != last) v = 0;
     any = true;
     if (key == "pid") pid = static_cast<long>(v);
     else if (key == "type") s.serviceType = v;

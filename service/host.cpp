@@ -6,6 +6,7 @@
 
 #include "base/file_ops.h"
 #include "base/message_codes.h"
+#include "base/number.h"
 #include "base/registry.h"
 #include "config/accounts_file.h"
 #include "config/autolock.h"
@@ -67,11 +68,11 @@ bool ReadSystemNumber(const std::string& name, long& value) {
   Configuration* config = Configuration::Process();
   std::string text;
   if (!config || config->GetValue(kTypeSystem, "", name, text) != 0) return false;
-  char* end = nullptr;
-  long number = strtol(text.c_str(), &end, 10);
-  if (end == text.c_str()) return false;
-  value = number;
-  return true;
+  // The number the value begins with after blanks, as the setting has always been
+  // read.
+  size_t start = text.find_first_not_of(" \t"), used = 0;
+  return start != std::string::npos &&
+         TernParseNumberPrefix(std::string_view(text).substr(start), value, used);
 }
 
 // A System attribute as text (the servers' thread counts).

@@ -13,6 +13,7 @@
 
 #include "base/disk_file.h"
 #include "base/file_ops.h"
+#include "base/number.h"
 #include "base/registry.h"
 #include "config/accounts_file.h"
 #include "config/initial_config.h"
@@ -38,9 +39,8 @@ bool MakeDirs(const std::string& path) {
 }
 
 bool ValidPort(const char* text) {
-  char* end = nullptr;
-  long port = strtol(text, &end, 10);
-  return end != text && *end == '\0' && port >= 1 && port <= 65535;
+  long port = 0;
+  return TernParseNumber(text, port, 1L, 65535L);
 }
 
 // Sets a value unless the key already has it.

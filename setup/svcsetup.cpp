@@ -4,11 +4,10 @@
 
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
-#include <cstring>
 
 #include "base/exception.h"
+#include "base/number.h"
 #include "net/network_address.h"
 #include "net/socket_start.h"
 #include "net/tcp_endpoint.h"
@@ -26,9 +25,7 @@ int WaitLimit(int standard) {
   const char* text = getenv("OSTREL_SVCSETUP_STOP_WAITS");
   if (!text || !*text) return standard;
   int n = 0;
-  const char* end = text + strlen(text);
-  auto [stop, error] = std::from_chars(text, end, n);
-  return error == std::errc() && stop == end && n >= 0 && n < standard ? n : standard;
+  return TernParseNumber(text, n, 0, standard - 1) ? n : standard;
 }
 
 // Sends STOP and waits one second, then once a second while the service is not

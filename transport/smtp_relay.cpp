@@ -2,8 +2,8 @@
 #include "transport/smtp_relay.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "base/number.h"
 #include "config/effective_settings.h"
 #include "net/network_address.h"
 #include "platform/socket.h"
@@ -29,10 +29,7 @@ CTernRelayNetworks::CTernRelayNetworks(std::string_view text) {
     size_t slash = entry.find('/');
     if (slash != std::string_view::npos) {
       std::string_view digits = entry.substr(slash + 1);
-      auto [last, error] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
-      if (digits.empty() || error != std::errc() || last != digits.data() + digits.size() ||
-          prefix < 0 || prefix > 32)
-        continue;
+      if (!TernParseNumber(digits, prefix, 0, 32)) continue;
       entry = entry.substr(0, slash);
     }
     // Only the usual four-part form: "10.1" would otherwise mean 10.0.0.1.

@@ -261,8 +261,9 @@ TEST_F(QueueTest, BrokenEnvelopeLosesItsEntryButKeepsItsFiles) {
 
 TEST_F(QueueTest, UnreadableLinesAreSkipped) {
   std::string id = MakeMessage(m_Dir.Path());
+  // A time of 20 digits does not fit and is no number (it used to overflow).
   m_Dir.Write("testq", "100 " + id + "\r\n\r\ngarbage\r\n1 2 ../etc/passwd\r\nx 0 " + id +
-                           "\r\n200 0 " + id + "\r\n");
+                           "\r\n99999999999999999999 0 " + id + "\r\n200 0 " + id + "\r\n");
   std::vector<TernQueueEntry> entries = m_Queue.Entries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].queued, 200);
