@@ -78,9 +78,8 @@ void SetReason(std::string* reason, std::string text) {
 // The list check of other (the recipient when sending, the sender when receiving).
 // 1 when refused. skipContent is set when an 'A' setting allows the address, which
 // spares the message the dictionary check.
-int ListCheck(std::string_view other, const AttributeTable& settings, char mode,
+int ListCheck(ListStore* lists, std::string_view other, const AttributeTable& settings, char mode,
               const Direction& direction, bool& skipContent, std::string* reason) {
-  ListStore* lists = g_Lists.load();
   int answer = lists ? lists->CheckList(other, settings, direction.letter) : kListNothing;
   if (answer == kListDeny) {
     SetReason(reason, ReasonText(direction.denyText, other));
@@ -176,9 +175,8 @@ void AddFound(std::string& all, std::string_view found) {
 // as the running total reaches the threshold. A full chunk ends after its last
 // blank or line break, the rest starting the next chunk, so that no word is cut in
 // two and lost to the scoring.
-int ContentCheck(CTernMessage& body, const AttributeTable& settings, std::string_view quoted,
-                 const Direction& direction, std::string* reason) {
-  DictionaryStore* dictionaries = g_Dictionaries.load();
+int ContentCheck(DictionaryStore* dictionaries, CTernMessage& body, const AttributeTable& settings,
+                 std::string_view quoted, const Direction& direction, std::string* reason) {
   if (!dictionaries) return 0;
   std::string dicts;
   if (!settings.Get(kAttrDictsToUse, dicts) || dicts.empty()) return 0;
@@ -224,8 +222,9 @@ int ContentCheck(CTernMessage& body, const AttributeTable& settings, std::string
 
 // One check. other is the address the settings speak of (the recipient when
 // sending, the sender when receiving), own the address whose user's settings apply.
-int Check(std::string_view own, std::string_view other, std::string_view client, CTernMessage* body,
-          bool defaultOnly, std::string* reason, const Direction& direction) {
+int Check(const FilterObjects& objects, std::string_view own, std::string_view other,
+          std::string_view client, CTernMessage* body, bool defaultOnly, std::string* reason,
+          const Direction& direction) {
   if (reason) reason->clear();
   if (other.empty()) return 0;
   AttributeTable settings;
@@ -233,10 +232,11 @@ int Check(std::string_view own, std::string_view other, std::string_view client,
   char mode = FilterModeOf(settings);
   if (mode != 'F' && mode != 'A') return 0;
   bool skipContent = false;
-  if (ListCheck(other, settings, mode, direction, skipContent, reason)) return 1;
+  if (ListCheck(objects.lists, other, settings, mode, direction, skipContent, reason)) return 1;
   if (!body || !body->IsOpen() || !body->IsReading()) return 0;
   if (MimeCheck(*body, settings, direction, reason)) return 1;
-  if (!skipContent && ContentCheck(*body, settings, other, direction, reason)) return 1;
+  if (!skipContent && ContentCheck(objects.dictionaries, *body, settings, other, direction, reason))
+    return 1;
   return 0;
 }
 
@@ -262,15 +262,17 @@ void SetFilterObjects(ListStore* lists, DictionaryStore* dictionaries) {
 
 ListStore* FilterLists() { return g_Lists.load(); }
 DictionaryStore* FilterDictionaries() { return g_Dictionaries.load(); }
+FilterObjects FilterObjectsInUse() { return {FilterLists(), FilterDictionaries()}; }
 
 int CheckSend(std::string_view sender, std::string_view recipient, std::string_view client,
               CTernMessage* body, bool defaultOnly, std::string* reason) {
-  return Check(sender, recipient, client, body, defaultOnly, reason, kSend);
+  return Check(FilterObjectsInUse(), sender, recipient, client, body, defaultOnly, reason, kSend);
 }
 
 int CheckReceive(std::string_view sender, std::string_view recipient, std::string_view client,
                  CTernMessage* body, bool defaultOnly, std::string* reason) {
-  return Check(recipient, sender, client, body, defaultOnly, reason, kReceive);
+  return Check(FilterObjectsInUse(), recipient, sender, client, body, defaultOnly, reason,
+               kReceive);
 }
 
 int CheckReceiveWith(std::string_view sender, const AttributeTable& settings, std::string* reason) {
@@ -279,7 +281,7 @@ int CheckReceiveWith(std::string_view sender, const AttributeTable& settings, st
   char mode = FilterModeOf(settings);
   if (mode != 'F' && mode != 'A') return 0;
   bool skipContent = false;
-  return ListCheck(sender, settings, mode, kReceive, skipContent, reason);
+  return ListCheck(FilterLists(), sender, settings, mode, kReceive, skipContent, reason);
 }
 
 bool MimeTypeMatches(std::string_view pattern, std::string_view type) {
@@ -297,46 +299,43 @@ bool MimeTypeMatches(std::string_view pattern, std::string_view type) {
   return agree(patternType, typeType) && agree(patternSub, typeSub);
 }
 
-int FilterMessage(CTernQueuedMessage& message, ListStore* lists) {
-  // The body is read for the MIME and dictionary checks; without one the lists
-  // alone decide.
-  bool opened = false;
-  CTernMessage* body = message.Body();
-  if (!body) {
-    opened = message.OpenBodyForReading();
-    body = message.Body();
-  } else if (!body->IsReading()) {
-    body = nullptr;
-  }
+namespace {
 
-  // A sender outside the local domains, an empty one and one that does not parse
-  // name no local user whose settings could apply: the sender is untraceable.
-  const std::string sender = message.Sender();
-  const std::string client = message.Peer();
-  std::string senderRouting = RoutingForm(sender);
-  const bool untraceable = senderRouting.empty() || IsRemoteRoute(senderRouting);
-  std::string onForbidden;
-  GetEffectiveValue(client, untraceable ? std::string() : senderRouting, kAttrOnForbidden,
-                    onForbidden);
-  const int disposition = DispositionOf(onForbidden);
-  const bool unfiltered = message.Kind() == TernMessageKind::Resubmitted;
-
-  std::vector<TernRecipient>& recipients = message.Recipients();
+// What the message-level filter works with for one message.
+struct MessageFilter {
+  CTernQueuedMessage& message;
+  const FilterObjects& objects;
+  CTernMessage* body;  // open for reading, or null: the lists alone decide
+  std::string sender, client;
+  bool untraceable;  // the sender names no local user whose settings apply
+  bool unfiltered;   // resubmitted after an approval: no send checks
+  int disposition;   // of a refused recipient, from the sender's OnForbidden
   bool changed = false;
-  auto refuse = [&](TernRecipient& recipient, std::string text) {
+
+  int CheckSend(std::string_view from, std::string_view to, std::string_view via, bool defaultOnly,
+                std::string& reason) {
+    return Check(objects, from, to, via, body, defaultOnly, &reason, kSend);
+  }
+  void Refuse(TernRecipient& recipient, std::string text) {
     recipient.reason = kFilterReasonNotAllowed;
     recipient.status = disposition;
     recipient.notice = ResultOf(disposition);
     recipient.reasonText = std::move(text);
     changed = true;
-  };
+  }
+  void ExpandLists();
+  void CheckRecipients();
+};
 
-  // First pass: recipients that name list objects are replaced by the lists'
-  // members; members added are visited too, and a list met again is dropped, so
-  // lists that hold each other end.
+// Recipients that name list objects are replaced by the lists' members; members
+// added are visited too, and a list met again is dropped, so lists that hold each
+// other end. A list the sender may not send to stays, refused, for the report.
+void MessageFilter::ExpandLists() {
   Configuration* configuration = Configuration::Process();
+  if (!objects.lists || !configuration) return;
+  std::vector<TernRecipient>& recipients = message.Recipients();
   std::unordered_set<std::string> expanded;
-  for (size_t i = 0; lists && configuration && i < recipients.size();) {
+  for (size_t i = 0; i < recipients.size();) {
     std::string routing = RoutingForm(recipients[i].address);
     if (routing.empty() || IsRemoteRoute(routing) || configuration->ObjectExists('L', routing) != 1) {
       ++i;
@@ -348,20 +347,19 @@ int FilterMessage(CTernQueuedMessage& message, ListStore* lists) {
       changed = true;
       continue;
     }
-    if (!unfiltered && !untraceable) {
-      std::string reason;
-      if (CheckSend(sender, recipients[i].address, client, body, false, &reason))
-        refuse(recipients[i], std::move(reason));
-    }
+    std::string reason;
+    if (!unfiltered && !untraceable &&
+        CheckSend(sender, recipients[i].address, client, false, reason))
+      Refuse(recipients[i], std::move(reason));
     if (recipients[i].status != TernRecipientStatus::Waiting) {
-      ++i;  // refused and not delivered: the list entry stays for the report
+      ++i;
       continue;
     }
     std::string name;
     if (configuration->CanonicalName('L', routing, name) != 0) name = routing;
     std::string owner = name.rfind("owner-", 0) == 0 ? name : "owner-" + name;
     CTernList<CTernString> members(CTernString::Order);
-    lists->GetMembers(name, members);
+    objects.lists->GetMembers(name, members);
     std::vector<std::string> addresses;
     members.ForEach([&](const CTernString& member) {
       const std::string& address = member.Str();
@@ -378,9 +376,12 @@ int FilterMessage(CTernQueuedMessage& message, ListStore* lists) {
     }
     changed = true;
   }
+}
 
-  // Second pass: the send checks per recipient, and each canonical address kept
-  // once (its first entry stays).
+// The send checks per recipient, and each canonical address kept once (its first
+// entry stays).
+void MessageFilter::CheckRecipients() {
+  std::vector<TernRecipient>& recipients = message.Recipients();
   std::unordered_set<std::string> seen;
   for (size_t i = 0; i < recipients.size();) {
     CTernMailAddress parsed;
@@ -388,30 +389,58 @@ int FilterMessage(CTernQueuedMessage& message, ListStore* lists) {
       ++i;
       continue;
     }
-    std::string canonical = parsed.Form(kMailFormCanonical);
-    if (!seen.insert(canonical).second) {
+    if (!seen.insert(parsed.Form(kMailFormCanonical)).second) {
       recipients.erase(recipients.begin() + static_cast<std::ptrdiff_t>(i));
       changed = true;
       continue;
     }
-    TernRecipient& recipient = recipients[i];
-    if (!unfiltered && recipient.reason != kFilterReasonNotAllowed) {
-      std::string reason;
-      int refused = 0;
-      if (!untraceable) {
-        refused = CheckSend(sender, recipient.address, client, body, false, &reason);
-      } else if (IsRemoteRoute(parsed.Form(kMailFormRouting))) {
-        // Mail from outside passing on to outside: the system's and the client's
-        // settings decide, in both directions.
-        refused = CheckReceive(sender, "", client, body, true, &reason);
-        if (!refused) refused = CheckSend("", recipient.address, "", body, true, &reason);
-      }
-      if (refused) refuse(recipient, std::move(reason));
+    TernRecipient& recipient = recipients[i++];
+    if (unfiltered || recipient.reason == kFilterReasonNotAllowed) continue;
+    std::string reason;
+    int refused = 0;
+    if (!untraceable) {
+      refused = CheckSend(sender, recipient.address, client, false, reason);
+    } else if (IsRemoteRoute(parsed.Form(kMailFormRouting))) {
+      // Mail from outside passing on to outside: the system's and the client's
+      // settings decide, in both directions.
+      refused = Check(objects, "", sender, client, body, true, &reason, kReceive);
+      if (!refused) refused = CheckSend("", recipient.address, "", true, reason);
     }
-    ++i;
+    if (refused) Refuse(recipient, std::move(reason));
   }
+}
 
+}  // namespace
+
+int FilterMessage(CTernQueuedMessage& message, const FilterObjects& objects) {
+  // The body is read for the MIME and dictionary checks; without one the lists
+  // alone decide.
+  bool opened = false;
+  CTernMessage* body = message.Body();
+  if (!body) {
+    opened = message.OpenBodyForReading();
+    body = message.Body();
+  } else if (!body->IsReading()) {
+    body = nullptr;
+  }
+  // A sender outside the local domains, an empty one and one that does not parse
+  // name no local user whose settings could apply: the sender is untraceable.
+  std::string senderRouting = RoutingForm(message.Sender());
+  bool untraceable = senderRouting.empty() || IsRemoteRoute(senderRouting);
+  std::string onForbidden;
+  GetEffectiveValue(message.Peer(), untraceable ? std::string() : senderRouting, kAttrOnForbidden,
+                    onForbidden);
+  MessageFilter filter{message,
+                       objects,
+                       body,
+                       message.Sender(),
+                       message.Peer(),
+                       untraceable,
+                       message.Kind() == TernMessageKind::Resubmitted,
+                       DispositionOf(onForbidden)};
+  filter.ExpandLists();
+  filter.CheckRecipients();
   if (opened) message.CloseBody();
-  if (changed) message.Touch();
+  if (filter.changed) message.Touch();
   return 0;
 }

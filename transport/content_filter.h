@@ -43,12 +43,19 @@ inline constexpr size_t kFilterFoundSize = 4096;
 // Reason (status code) of a recipient refused by the filter.
 inline constexpr int kFilterReasonNotAllowed = 5;
 
-// The filter's objects, set at start-up and cleared (null) before they are deleted.
-// Either may be null: without lists no list check answers anything, without
-// dictionaries no message is scored.
+// The lists and dictionaries a check consults. Either may be null: without lists no
+// list check answers anything, without dictionaries no message is scored.
+struct FilterObjects {
+  ListStore* lists = nullptr;
+  DictionaryStore* dictionaries = nullptr;
+};
+
+// The filter's objects for CheckSend and CheckReceive, set at start-up and cleared
+// (null) before they are deleted.
 void SetFilterObjects(ListStore* lists, DictionaryStore* dictionaries);
 ListStore* FilterLists();
 DictionaryStore* FilterDictionaries();
+FilterObjects FilterObjectsInUse();
 
 // The send check: may sender send to recipient? The settings are those in force for
 // the client and the local user the sender names (none for a sender outside the
@@ -80,8 +87,9 @@ bool MimeTypeMatches(std::string_view pattern, std::string_view type);
 
 // The message-level filter, run on a queued message whose body is complete and
 // closed (or open for reading), before its envelope is written: expands the
-// recipients that name list objects (when lists is given) into the lists' members,
-// runs the send checks per recipient (unless the message was resubmitted after an
-// approval), marks refused recipients, and removes every recipient whose address
-// came earlier. Changes only the message's recipients in memory. Returns 0.
-int FilterMessage(CTernQueuedMessage& message, ListStore* lists);
+// recipients that name list objects (when objects has lists) into the lists'
+// members, runs the send checks per recipient against objects (unless the message
+// was resubmitted after an approval), marks refused recipients, and removes every
+// recipient whose address came earlier. Changes only the message's recipients in
+// memory. Returns 0.
+int FilterMessage(CTernQueuedMessage& message, const FilterObjects& objects);

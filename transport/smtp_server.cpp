@@ -434,7 +434,7 @@ SMTP::Session::Step SMTP::Session::Data() {
   // acknowledged before it is safe.
   std::string subject = m_Message->HeaderValue("Subject");
   bool saved = m_Message->CloseBody(true) && writeFailures == 0;
-  if (saved) saved = FilterMessage(*m_Message, m_Server.m_Lists) == 0;
+  if (saved) saved = FilterMessage(*m_Message, {m_Server.m_Lists, FilterDictionaries()}) == 0;
   if (saved) {
     m_Message->MarkComplete();
     saved = m_Message->SaveEnvelope();

@@ -277,7 +277,7 @@ TEST_F(ContentFilter, OnForbiddenGivesTheDispositionAndResult) {
     ASSERT_TRUE(m);
     m->AddRecipient("bad@remote.example");
     m->AddRecipient("carol@remote.example");
-    EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+    EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
     ASSERT_EQ(m->Recipients().size(), 2u);
     const TernRecipient* bad = Find(*m, "bad@remote.example");
     ASSERT_TRUE(bad);
@@ -311,7 +311,7 @@ TEST_F(ContentFilter, ListsExpandOnceIntoMembersDeliveredOnce) {
   m->AddRecipient("staff");
   m->AddRecipient("Staff@example.org");
   m->AddRecipient("owner-news@example.org");
-  EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+  EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
   std::vector<std::pair<std::string, std::string>> got;
   for (const TernRecipient& r : m->Recipients()) got.emplace_back(r.address, r.secondAddress);
   // owner-news is not prefixed again; staff is expanded once; a@x.example, named
@@ -333,7 +333,7 @@ TEST_F(ContentFilter, ARefusedListStaysUnexpanded) {
   std::unique_ptr<CTernQueuedMessage> m = Message("Subject: x\r\n\r\nhi\r\n");
   ASSERT_TRUE(m);
   m->AddRecipient("staff");
-  EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+  EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
   ASSERT_EQ(m->Recipients().size(), 1u);
   EXPECT_EQ(m->Recipients()[0].address, "staff");
   EXPECT_EQ(m->Recipients()[0].status, 3);
@@ -345,7 +345,7 @@ TEST_F(ContentFilter, ARefusedListStaysUnexpanded) {
   std::unique_ptr<CTernQueuedMessage> plain = Message("Subject: x\r\n\r\nhi\r\n");
   ASSERT_TRUE(plain);
   plain->AddRecipient("staff");
-  EXPECT_EQ(FilterMessage(*plain, nullptr), 0);
+  EXPECT_EQ(FilterMessage(*plain, {nullptr, FilterDictionaries()}), 0);
   ASSERT_EQ(plain->Recipients().size(), 1u);
   EXPECT_EQ(plain->Recipients()[0].status, 1);
 }
@@ -358,7 +358,7 @@ TEST_F(ContentFilter, AnUntraceableSenderIsCheckedOnlyOnItsWayOut) {
     ASSERT_TRUE(m);
     m->AddRecipient("jo@example.org");
     m->AddRecipient("zed@remote.example");
-    EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+    EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
     const TernRecipient* jo = Find(*m, "jo@example.org");
     ASSERT_TRUE(jo);
     EXPECT_EQ(jo->reason, 0) << sender;
@@ -372,7 +372,7 @@ TEST_F(ContentFilter, AnUntraceableSenderIsCheckedOnlyOnItsWayOut) {
   std::unique_ptr<CTernQueuedMessage> m = Message("Subject: x\r\n\r\nhi\r\n");
   ASSERT_TRUE(m);
   m->AddRecipient("ann@example.org");
-  EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+  EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
   EXPECT_EQ(m->Recipients()[0].reason, 5);
   EXPECT_EQ(m->Recipients()[0].reasonText,
             "Currently not allowed to send mail to ann@example.org (allow only)\r\n");
@@ -386,7 +386,7 @@ TEST_F(ContentFilter, AResubmittedMessageIsExpandedButNotChecked) {
   m->AddRecipient("zed@remote.example");
   m->AddRecipient("staff");
   m->AddRecipient("zed@remote.example");
-  EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+  EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
   std::vector<std::string> got;
   for (const TernRecipient& r : m->Recipients()) {
     got.push_back(r.address);
@@ -401,7 +401,7 @@ TEST_F(ContentFilter, TheMessageFilterChecksTheBodyAndClosesIt) {
   std::unique_ptr<CTernQueuedMessage> m = Message("Subject: spamword junkword\r\n\r\nhi\r\n");
   ASSERT_TRUE(m);
   m->AddRecipient("carol@remote.example");
-  EXPECT_EQ(FilterMessage(*m, &m_Lists), 0);
+  EXPECT_EQ(FilterMessage(*m, {&m_Lists, FilterDictionaries()}), 0);
   EXPECT_EQ(m->Body(), nullptr);
   ASSERT_EQ(m->Recipients().size(), 1u);
   EXPECT_EQ(m->Recipients()[0].reason, 5);
