@@ -67,42 +67,31 @@ class CTernRWLock {
   PlatformEvent m_OkToWrite{true};
 };
 
-// Holds a CTernRWLock's read lock from construction to the end of the scope, or to
+// Holds one side of a CTernRWLock from construction to the end of the scope, or to
 // Unlock() when the holder is done earlier. An exception leaving the scope releases
-// it.
-class CTernReadGuard {
+// it. Use it as CTernReadGuard or CTernWriteGuard.
+template <void (CTernRWLock::*Take)(), void (CTernRWLock::*Give)()>
+class CTernRWLockGuard {
  public:
-  explicit CTernReadGuard(CTernRWLock& lock) : m_Lock(&lock) { m_Lock->ReadLock(); }
-  ~CTernReadGuard() { Unlock(); }
-  CTernReadGuard(const CTernReadGuard&) = delete;
-  CTernReadGuard& operator=(const CTernReadGuard&) = delete;
+  explicit CTernRWLockGuard(CTernRWLock& lock) : m_Lock(&lock) { (m_Lock->*Take)(); }
+  ~CTernRWLockGuard() { Unlock(); }
+  CTernRWLockGuard(const CTernRWLockGuard&) = delete;
+  CTernRWLockGuard& operator=(const CTernRWLockGuard&) = delete;
 
-  // Releases the read lock now; later calls and the destructor do nothing.
+  // Releases the lock now; later calls and the destructor do nothing.
   void Unlock() {
-    if (m_Lock) std::exchange(m_Lock, nullptr)->ReadUnlock();
+    if (m_Lock) (std::exchange(m_Lock, nullptr)->*Give)();
   }
 
  private:
   CTernRWLock* m_Lock;
 };
 
-// Holds a CTernRWLock's write lock from construction to the end of the scope, or to
-// Unlock(). Construction and release run on the same thread, as the lock requires.
-class CTernWriteGuard {
- public:
-  explicit CTernWriteGuard(CTernRWLock& lock) : m_Lock(&lock) { m_Lock->WriteLock(); }
-  ~CTernWriteGuard() { Unlock(); }
-  CTernWriteGuard(const CTernWriteGuard&) = delete;
-  CTernWriteGuard& operator=(const CTernWriteGuard&) = delete;
-
-  // Releases the write lock now; later calls and the destructor do nothing.
-  void Unlock() {
-    if (m_Lock) std::exchange(m_Lock, nullptr)->WriteUnlock();
-  }
-
- private:
-  CTernRWLock* m_Lock;
-};
+// Holds the read lock for a scope.
+using CTernReadGuard = CTernRWLockGuard<&CTernRWLock::ReadLock, &CTernRWLock::ReadUnlock>;
+// Holds the write lock for a scope; taken and released on the same thread, as the
+// lock requires.
+using CTernWriteGuard = CTernRWLockGuard<&CTernRWLock::WriteLock, &CTernRWLock::WriteUnlock>;
 
 // An automatic-reset event, created non-signalled.
 class CTernEvent {

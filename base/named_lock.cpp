@@ -27,66 +27,46 @@ CTernNamedLock::~CTernNamedLock() {
 }
 
 void CTernNamedLock::SetName(const std::string& name) {
-  m_Guard.WriteLock();
-  m_Name = name;
-  int err = m_Mutex.Open(name);
-  m_Guard.WriteUnlock();
+  int err;
+  {
+    CTernWriteGuard guard(m_Guard);
+    m_Name = name;
+    err = m_Mutex.Open(name);
+  }
   if (err != 0) throw CTernException(kMsgNamedLockCreateFailed, name, err);
 }
 
-void CTernNamedLock::ReportReentry() {
+bool CTernNamedLock::Take(const char* name, long milliseconds) {
   if (m_Owner.load() == PlatformThreadId())
     TernReportEvent(TernEventType::Error, kMsgNamedLockTakenAgain);
-}
-
-bool CTernNamedLock::Acquired(int result) {
-  if (result == kPlatformWaitObject0) return true;
+  if (name) SetName(name);
+  CTernWriteGuard guard(m_Guard);
+  if (!m_Mutex.IsOpen()) throw CTernException(kMsgNamedLockNoName);
+  int result = m_Mutex.Acquire(milliseconds);
   if (result == kPlatformWaitTimeout) return false;
   if (result == kPlatformWaitAbandoned) {
     TernReportEventF(TernEventType::Error, kMsgNamedLockWaitFailed, m_Name, result);
-    return true;
+  } else if (result != kPlatformWaitObject0) {
+    throw CTernException(kMsgNamedLockWaitFailed, m_Name, result);
   }
-  std::string name = m_Name;
-  m_Guard.WriteUnlock();
-  throw CTernException(kMsgNamedLockWaitFailed, name, result);
+  m_Owner.store(PlatformThreadId());
+  return true;
 }
 
-void CTernNamedLock::Lock(const char* name) {
-  ReportReentry();
-  if (name) SetName(name);
-  m_Guard.WriteLock();
-  if (!m_Mutex.IsOpen()) {
-    m_Guard.WriteUnlock();
-    throw CTernException(kMsgNamedLockNoName);
-  }
-  Acquired(m_Mutex.Acquire(-1));
-  m_Owner.store(PlatformThreadId());
-  m_Guard.WriteUnlock();
-}
+void CTernNamedLock::Lock(const char* name) { Take(name, -1); }
 
 int CTernNamedLock::TryLock(const char* name, long timeoutMs) {
-  ReportReentry();
-  if (name) SetName(name);
-  m_Guard.WriteLock();
-  if (!m_Mutex.IsOpen()) {
-    m_Guard.WriteUnlock();
-    throw CTernException(kMsgNamedLockNoName);
-  }
-  bool held = Acquired(m_Mutex.Acquire(timeoutMs > 0 ? timeoutMs : 0));
-  if (held) m_Owner.store(PlatformThreadId());
-  m_Guard.WriteUnlock();
-  return held ? 0 : 1;
+  return Take(name, timeoutMs > 0 ? timeoutMs : 0) ? 0 : 1;
 }
 
 void CTernNamedLock::Unlock() {
   m_Owner.store(0);
-  m_Guard.WriteLock();
-  if (!m_Mutex.IsOpen()) {
-    m_Guard.WriteUnlock();
-    throw CTernException(kMsgNamedLockNoName);
+  int err;
+  {
+    CTernWriteGuard guard(m_Guard);
+    if (!m_Mutex.IsOpen()) throw CTernException(kMsgNamedLockNoName);
+    err = m_Mutex.Release();
   }
-  int err = m_Mutex.Release();
-  m_Guard.WriteUnlock();
   if (err != 0) throw CTernException(kMsgNamedLockReleaseFailed, m_Name, 0);
 }
 

@@ -37,9 +37,9 @@ class CTernNamedLock {
   long Owner() const { return m_Owner.load(); }
 
  private:
-  void ReportReentry();
-  // Handles a wait result; returns true when the mutex is now held.
-  bool Acquired(int result);
+  // Lock and TryLock: waits at most milliseconds (-1: without limit); true when
+  // the mutex is now held.
+  bool Take(const char* name, long milliseconds);
 
   CTernRWLock m_Guard;
   std::atomic<long> m_Owner{0};

@@ -12,20 +12,10 @@
 
 #include "config/dictionaries.h"
 #include "config/list_dict_file.h"
+#include "bench/timing.h"
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// The CPU time of this thread: the figures hold on a machine whose other work takes
-// the processor away part of the time.
-double CpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
 
 // A pronounceable word of two to four syllables.
 std::string Word(std::mt19937& random) {

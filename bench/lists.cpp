@@ -14,22 +14,7 @@
 #include "base/file_ops.h"
 #include "config/attribute_table.h"
 #include "config/lists.h"
-
-namespace {
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// The CPU time of this thread: the figures hold on a machine whose other work takes
-// the processor away part of the time.
-double CpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
-}  // namespace
+#include "bench/timing.h"
 
 int main() {
   constexpr int kAddresses = 100000;

@@ -27,7 +27,11 @@ PlatformSocket CTernUdpEndpoint::NewSocketLocked() {
   return s;
 }
 
-bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
+bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) { return OpenOn(address, false); }
+
+bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) { return OpenOn(address, true); }
+
+bool CTernUdpEndpoint::OpenOn(const CTernNetAddress& address, bool connect) {
   CTernWriteGuard socketGuard(m_SocketLock);
   CTernLockGuard guard(m_StateLock);
   if (m_Open.load()) {
@@ -37,49 +41,28 @@ bool CTernUdpEndpoint::Bind(const CTernNetAddress& address) {
   m_Address = address;
   std::vector<uint32_t> addresses;
   if (!m_Address.Resolve(addresses)) {
+    if (connect) {
+      Report(kMsgUdpNoAddresses);
+      return false;
+    }
+    // Bound without an address of its own: every local address.
     m_Address.AddAddress(0);
     addresses.assign(1, 0);
   }
   PlatformSocket s = NewSocketLocked();
   uint16_t port = m_Address.Port();
   for (size_t i = 0; i < addresses.size(); ++i) {
-    if (PlatformSocketBind(s, addresses[i], port, false) == 0) {
+    int result = connect ? PlatformSocketConnect(s, addresses[i], port)
+                         : PlatformSocketBind(s, addresses[i], port, false);
+    if (result == 0) {
       m_Socket = s;
-      m_Connected = false;
+      m_Connected = connect;
       m_Open = true;
       return true;
     }
-    TernReportEventF(TernEventType::Error, kMsgUdpBindFailed, m_Address.Describe(i),
-                     PlatformSocketError());
-  }
-  if (PlatformSocketClose(s) != 0)
-    throw CTernException(kMsgUdpClosesocketFailed, m_Address.Describe(), PlatformSocketError());
-  return false;
-}
-
-bool CTernUdpEndpoint::Connect(const CTernNetAddress& address) {
-  CTernWriteGuard socketGuard(m_SocketLock);
-  CTernLockGuard guard(m_StateLock);
-  if (m_Open.load()) {
-    Report(kMsgUdpIsConnected);
-    return false;
-  }
-  m_Address = address;
-  std::vector<uint32_t> addresses;
-  if (!m_Address.Resolve(addresses)) {
-    Report(kMsgUdpNoAddresses);
-    return false;
-  }
-  PlatformSocket s = NewSocketLocked();
-  uint16_t port = m_Address.Port();
-  for (size_t i = 0; i < addresses.size(); ++i) {
-    if (PlatformSocketConnect(s, addresses[i], port) == 0) {
-      m_Socket = s;
-      m_Connected = true;
-      m_Open = true;
-      return true;
-    }
-    TernReportEventF(TernEventType::Warning, kMsgUdpConnectFailed, m_Address.Describe(i),
+    // A failed connect is tried on the next address; a failed bind is an error.
+    TernReportEventF(connect ? TernEventType::Warning : TernEventType::Error,
+                     connect ? kMsgUdpConnectFailed : kMsgUdpBindFailed, m_Address.Describe(i),
                      PlatformSocketError());
   }
   if (PlatformSocketClose(s) != 0)

@@ -68,6 +68,9 @@ class CTernUdpEndpoint {
 
   // REQUIRES: m_StateLock held; throws 185.
   PlatformSocket NewSocketLocked();
+  // Bind (connect false) or Connect: the socket on the first of the address's
+  // addresses that takes it.
+  bool OpenOn(const CTernNetAddress& address, bool connect);
   // Checks that the endpoint is open (182) and gives its socket.
   bool OpenSocket(PlatformSocket& s);
   void Report(int code, int error = 0);

@@ -15,19 +15,14 @@
 #include <vector>
 
 #include "config/configuration.h"
-#include "platform/clock.h"
-#include "platform/eventsink.h"
+#include "tests/fuzz/fuzz_directory.h"
 
 namespace {
 
 const std::string& Directory() {
   static const std::string dir = [] {
-    // Every save syncs its files: on a memory file system that costs nothing.
-    char name[] = "/dev/shm/ostrel-config-fuzz-XXXXXX";
-    char fallback[] = "/tmp/ostrel-config-fuzz-XXXXXX";
-    const char* made = mkdtemp(name);
-    if (!made) made = mkdtemp(fallback);
-    if (!made) abort();
+    // A fixed now, so that no event expires between the two loads.
+    std::string made = MakeFuzzDirectory("config", 1718193600);
     static std::string removeAtExit = made;
     atexit([] {
       for (const char* file : {"shared-config", "local-config", "vendor-config"})
@@ -35,12 +30,7 @@ const std::string& Directory() {
           unlink((removeAtExit + "/" + file + suffix).c_str());
       rmdir(removeAtExit.c_str());
     });
-    // Events would only slow the run down.
-    PlatformSetEventFile("");
-    PlatformSetEventSyslog(false);
-    // A fixed now, so that no event expires between the two loads.
-    PlatformSetTime(1718193600);
-    return std::string(made);
+    return made;
   }();
   return dir;
 }

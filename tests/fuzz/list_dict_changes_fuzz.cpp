@@ -21,25 +21,14 @@
 #include "config/dictionary_score.h"
 #include "config/list_dict_file.h"
 #include "config/lists.h"
-#include "platform/clock.h"
-#include "platform/eventsink.h"
+#include "tests/fuzz/fuzz_directory.h"
 
 namespace {
 
 constexpr int kNames = 12;
 
 const std::string& Directory() {
-  static const std::string dir = [] {
-    char name[] = "/dev/shm/ostrel-listdict-fuzz-XXXXXX";
-    char fallback[] = "/tmp/ostrel-listdict-fuzz-XXXXXX";
-    const char* made = mkdtemp(name);
-    if (!made) made = mkdtemp(fallback);
-    if (!made) abort();
-    PlatformSetEventFile("");
-    PlatformSetEventSyslog(false);
-    PlatformSetTime(1718193600);
-    return std::string(made);
-  }();
+  static const std::string dir = MakeFuzzDirectory("listdict", 1718193600);
   return dir;
 }
 

@@ -13,23 +13,12 @@
 
 #include "config/attribute_table.h"
 #include "config/lists.h"
-#include "platform/clock.h"
-#include "platform/eventsink.h"
+#include "tests/fuzz/fuzz_directory.h"
 
 namespace {
 
 const std::string& Directory() {
-  static const std::string dir = [] {
-    char name[] = "/dev/shm/ostrel-lists-fuzz-XXXXXX";
-    char fallback[] = "/tmp/ostrel-lists-fuzz-XXXXXX";
-    const char* made = mkdtemp(name);
-    if (!made) made = mkdtemp(fallback);
-    if (!made) abort();
-    PlatformSetEventFile("");
-    PlatformSetEventSyslog(false);
-    PlatformSetTime(1718193600);
-    return std::string(made);
-  }();
+  static const std::string dir = MakeFuzzDirectory("lists", 1718193600);
   return dir;
 }
 
