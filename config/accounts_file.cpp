@@ -2,7 +2,6 @@
 #include "config/accounts_file.h"
 
 #include <crypt.h>
-#include <sys/stat.h>
 
 #include <mutex>
 
@@ -11,6 +10,7 @@
 #include "base/file_ops.h"
 #include "base/named_lock.h"
 #include "platform/accounts.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ std::mutex g_PathLock;
 std::string g_ProcessPath;
 
 // A file opened for writing gets mode 0600 before anything is written to it.
-bool RestrictMode(const std::string& path) { return chmod(path.c_str(), 0600) == 0; }
+bool RestrictMode(const std::string& path) { return PlatformChangeMode(path, 0600) == 0; }
 
 }  // namespace
 
