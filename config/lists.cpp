@@ -98,40 +98,38 @@ struct EntryOrder {
 
 }  // namespace
 
-std::vector<std::string> ListCoveringKeys(std::string_view route, bool local) {
+void ListCoveringKeys(std::string_view route, bool local, std::vector<std::string>& keys) {
   // The user part is what follows the last '!'; the domains before it are tried
   // from the nearest hop outwards, each from the whole domain down to its last
-  // label, and '@' alone (any host) last of all.
+  // label, and '@' alone (any host) last of all. The strings of keys are assigned
+  // again rather than made anew, so a caller that keeps the vector allocates little.
   size_t bang = route.rfind('!');
-  std::string user(bang == std::string_view::npos ? route : route.substr(bang + 1));
-  std::vector<std::string_view> hops;
-  if (bang != std::string_view::npos) {
-    std::string_view domains = route.substr(0, bang);
-    for (size_t from = 0;;) {
-      size_t end = domains.find('!', from);
-      hops.push_back(domains.substr(from, end == std::string_view::npos ? end : end - from));
-      if (end == std::string_view::npos) break;
-      from = end + 1;
-    }
-  }
-  std::vector<std::string> suffixes;
-  for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+  std::string_view user = bang == std::string_view::npos ? route : route.substr(bang + 1);
+  size_t count = 0;
+  auto put = [&](std::string_view a, std::string_view b, std::string_view c) {
+    if (count == keys.size()) keys.emplace_back();
+    keys[count++].assign(a).append(b).append(c);
+  };
+  auto suffix = [&](std::string_view domain) {
+    put(user, "@", domain);
+    // A local user's own name comes right after the first, most specific, form.
+    if (local && count == 1) put(user, "", "");
+    put("@", domain, "");
+  };
+  for (size_t end = bang; end != std::string_view::npos && end > 0;) {
+    size_t start = route.rfind('!', end - 1);
+    start = start == std::string_view::npos ? 0 : start + 1;
+    std::string_view hop = route.substr(start, end - start);
     // For a.b.c: @a.b.c, @b.c, @c.
     for (size_t from = 0; from != std::string_view::npos;) {
-      if (from < hop->size()) suffixes.push_back("@" + std::string(hop->substr(from)));
-      from = hop->find('.', from);
+      if (from < hop.size()) suffix(hop.substr(from));
+      from = hop.find('.', from);
       if (from != std::string_view::npos) from++;
     }
+    end = start == 0 ? std::string_view::npos : start - 1;
   }
-  suffixes.push_back("@");
-  std::vector<std::string> keys;
-  for (const std::string& suffix : suffixes) {
-    keys.push_back(user + suffix);
-    // A local user's own name comes right after the first, most specific, form.
-    if (local && keys.size() == 1) keys.push_back(user);
-    keys.push_back(suffix);
-  }
-  return keys;
+  suffix("");
+  keys.resize(count);
 }
 
 ListStore::ListStore(const std::string& path, bool exchangedLines)
@@ -314,8 +312,9 @@ int ListStore::CheckList(std::string_view address, const AttributeTable& setting
   }
 
   CheckReload();
-  std::vector<std::string> keys;
-  if (!deny) keys = ListCoveringKeys(route, local);
+  thread_local std::vector<std::string> keys;
+  keys.clear();
+  if (!deny) ListCoveringKeys(route, local, keys);
   std::string lists;
   bool found = false;
   {

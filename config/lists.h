@@ -47,8 +47,8 @@ class AttributeTable;
 // whether the address is local: for each domain suffix S (the nearest hop first,
 // each domain down to its last label, written '@' + suffix, then '@' alone) the
 // user followed by S, then S alone; a local user's own name comes right after
-// the first, most specific, key.
-std::vector<std::string> ListCoveringKeys(std::string_view route, bool local);
+// the first, most specific, key. keys receives them (its strings are reused).
+void ListCoveringKeys(std::string_view route, bool local, std::vector<std::string>& keys);
 
 // The answers of CheckList.
 inline constexpr int kListNothing = 0;    // no list applies

@@ -229,5 +229,10 @@ TEST(ListCoveringKeys, MostSpecificFirst) {
        {"u@b.example", "@b.example", "u@example", "@example", "u@a.example", "@a.example",
         "u@example", "@example", "u@", "@"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(ListCoveringKeys(c.route, c.local), c.keys) << c.route;
+  std::vector<std::string> keys{"left over", "from before", "a", "b", "c", "d",
+                                "e",         "f",           "g", "h", "i", "j"};
+  for (const Case& c : cases) {
+    ListCoveringKeys(c.route, c.local, keys);
+    EXPECT_EQ(keys, c.keys) << c.route;
+  }
 }
