@@ -186,16 +186,16 @@ CTernOpenMailbox CTernMailboxManager::Open(std::string_view name, int waitSecond
     Abandon(*record);
     return CTernOpenMailbox(status);
   }
-  CTernOpenMailbox open(TernOpenStatus::Opened);
-  open.m_Manager = this;
-  open.m_Record = record;
-  open.m_Box = record->box.get();
-  open.m_Lock = std::move(lock);
-  if (open.m_Box->Load() != 0) {
-    open.Close();
+  CTernOpenMailbox held(TernOpenStatus::Opened);
+  held.m_Manager = this;
+  held.m_Record = record;
+  held.m_Box = record->box.get();
+  held.m_Lock = std::move(lock);
+  if (held.m_Box->Load() != 0) {
+    held.Close();
     return CTernOpenMailbox(TernOpenStatus::Failed);
   }
-  return open;
+  return held;
 }
 
 void CTernMailboxManager::Abandon(Record& record) {
