@@ -17,6 +17,7 @@ std::string HttpMediaType(std::string_view path) {
   if (extension == "jpg" || extension == "jpeg") return "image/jpeg";
   if (extension == "html") return "text/html";
   if (extension == "pdf") return "application/pdf";
+  if (extension == "css") return "text/css";
   return "application/octet-stream";
 }
 

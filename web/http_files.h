@@ -7,8 +7,8 @@
 #include <string_view>
 
 // The media type of path by the text after its last "." (letter case aside):
-// gif and jpg/jpeg images, html and pdf documents; "application/octet-stream"
-// for anything else.
+// gif and jpg/jpeg images, html and pdf documents, the pages' css stylesheet;
+// "application/octet-stream" for anything else.
 std::string HttpMediaType(std::string_view path);
 
 // Maps rest, what follows a directory route's prefix in a request path, onto a

@@ -35,6 +35,23 @@ std::string HttpUrlDecode(std::string_view text) { return Decode(text, true); }
 
 std::string HttpPercentDecode(std::string_view text) { return Decode(text, false); }
 
+std::string HttpUrlEncode(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
+}
+
 void HttpFormVariables::Set(const std::string& name, std::string_view value) {
   auto [at, added] = m_Values.try_emplace(name, value);
   if (added) {

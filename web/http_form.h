@@ -24,6 +24,9 @@ inline constexpr size_t kHttpMaxVariables = 1000;
 std::string HttpUrlDecode(std::string_view text);
 // The same for a path: only the "%" escapes, a "+" stays a "+".
 std::string HttpPercentDecode(std::string_view text);
+// Form encoding for a query: letters, digits and "-", ".", "_", "~" stay, every
+// other byte becomes "%" and two upper-case hexadecimal digits.
+std::string HttpUrlEncode(std::string_view text);
 
 class HttpFormVariables {
  public:

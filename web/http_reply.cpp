@@ -111,6 +111,26 @@ bool HttpRequest::WriteHeader(std::string_view name, std::string_view value) {
   return Write(line) >= 0;
 }
 
+bool HttpRequest::SetCookie(std::string_view name, std::string_view value,
+                            std::string_view attributes) {
+  if (name.empty() || !HttpSafeHeaderValue(value) || !HttpSafeHeaderValue(attributes) ||
+      value.find_first_of("; \t") != std::string_view::npos)
+    return false;
+  for (char c : name)
+    if (!IsTokenByte(c)) return false;
+  std::string header = std::string(name) + "=" + std::string(value);
+  if (!attributes.empty()) header += "; " + std::string(attributes);
+  std::erase_if(m_SetCookies, [&name](const auto& cookie) { return TernEqualsNoCase(cookie.first, name); });
+  m_SetCookies.emplace_back(std::string(name), std::move(header));
+  return true;
+}
+
+bool HttpRequest::DiscardReply() {
+  if (m_HeadersSent || m_Finished) return false;
+  m_Output.clear();
+  return true;
+}
+
 bool HttpRequest::Flush() { return Send(false); }
 
 bool HttpRequest::Finish() {
@@ -180,6 +200,7 @@ std::string HttpRequest::ReplyHead(std::string_view handlerHeaders, long bodyLen
   if (!given.Has("X-Content-Type-Options")) head += "X-Content-Type-Options: nosniff\r\n";
   if (!given.Has("Referrer-Policy")) head += "Referrer-Policy: same-origin\r\n";
   if (m_NoStore && !given.Has("Cache-Control")) head += "Cache-Control: no-store\r\n";
+  for (const auto& [name, header] : m_SetCookies) head += "Set-Cookie: " + header + "\r\n";
   return head;
 }
 

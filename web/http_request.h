@@ -141,6 +141,12 @@ class HttpRequest : public TemplateRequest {
   void SetVariable(const std::string& name, std::string_view value);
   // Sets a variable, dropping any value it had.
   void ReplaceVariable(const std::string& name, const std::string& value) override;
+  // Sets a variable to HTML the server built (a page may show it unescaped); any
+  // other setting of the name takes the mark away again.
+  void SetServerHtml(const std::string& name, const std::string& html);
+  bool ServerHtml(const std::string& name) const override;
+  // Removes a variable; false when it was not there.
+  bool RemoveVariable(const std::string& name);
   // Every variable, in the order in which the names first came.
   std::vector<std::pair<std::string, std::string>> Variables() const override;
   // The variables themselves (to remove some, say).
@@ -149,6 +155,11 @@ class HttpRequest : public TemplateRequest {
   const std::string& ClientAddress() const { return m_Client; }
   int Connection() const { return m_Connection; }
   HttpServer& Server() { return m_Server; }
+  // The cookie of that name: the one this reply sets (SetCookie), else the request's
+  // from its Cookie header, whose pieces are split at ";" and trimmed of blanks, CR
+  // and LF, each naming itself up to its first "=" (names compare without regard
+  // to case; the first piece of the name counts). False when there is none.
+  bool GetCookie(std::string_view name, std::string& value) const;
 
   // --- The reply ---
   // Appends to the reply; a buffer then fuller than kHttpFlushThreshold is
@@ -163,6 +174,16 @@ class HttpRequest : public TemplateRequest {
   int Status() const { return m_Status; }
   // Asks for "Cache-Control: no-store" (pages that only a logged-in user sees).
   void SetNoStore() { m_NoStore = true; }
+  // Sets a cookie: "Set-Cookie: name=value" followed by "; " and attributes when
+  // given goes out among the reply's headers, and GetCookie answers the value for
+  // the rest of the request. A second cookie of the name replaces the first. False
+  // (nothing set) when the name is not a plain token, the value holds a blank, a
+  // ";" or a control byte, or the attributes hold a control byte.
+  bool SetCookie(std::string_view name, std::string_view value, std::string_view attributes);
+  // Drops the reply written so far, so that a routine can answer the request
+  // afresh (an error page instead of half a page). Status, cookies and no-store
+  // stay. False, and nothing dropped, once any of the reply has been sent.
+  bool DiscardReply();
   // Sends the status line and headers once the header block is complete, and what
   // is buffered. False when a send failed.
   bool Flush();
@@ -243,6 +264,8 @@ class HttpRequest : public TemplateRequest {
   bool m_SendFailed = false;
   bool m_KeepAlive = false;
   bool m_NoStore = false;
+  std::vector<std::pair<std::string, std::string>> m_SetCookies;  // name, whole header value
+  std::vector<std::string> m_ServerHtml;  // variables holding server-built HTML
   long m_DeclaredLength = -1;  // the Content-Length sent, -1 when none
   long m_BodySent = 0;
 };

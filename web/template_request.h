@@ -23,4 +23,10 @@ class TemplateRequest {
   virtual bool GetHeader(const std::string& name, std::string& value) const = 0;
   // Appends to the response; the length written, or -1 when the response is finished.
   virtual long Write(std::string_view text) = 0;
+  // Whether the variable holds HTML that the server built itself (never text that
+  // came with the request), so that a page may show it unescaped.
+  virtual bool ServerHtml(const std::string& name) const {
+    (void)name;
+    return false;
+  }
 };
