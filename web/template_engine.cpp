@@ -217,8 +217,8 @@ void TemplateProcess(const TemplatePage& page) {
     page.error(page.request, messages.Text(kMsgMissingDisplayFileName));
     return;
   }
-  // Only a plain template name is joined to the directory; the error names what
-  // was asked for, never a path of this machine.
+  // Only a plain template name is joined to the directory; the error names the
+  // template asked for, never a path of this machine.
   std::string path = PathJoin(page.templateDir, what);
   std::string text;
   bool read = false;
@@ -228,7 +228,9 @@ void TemplateProcess(const TemplatePage& page) {
     file.Close();
   }
   if (!read) {
-    page.error(page.request, std::string(messages.Text(kMsgMissingFile)) + what);
+    // A name that is no template name is not repeated: it may be a path.
+    std::string text = messages.Text(kMsgMissingFile);
+    page.error(page.request, TemplateValidName(what) ? text + what : text);
     return;
   }
   Processor(page, path).Run(text);

@@ -6,7 +6,9 @@
 // an operation: first the application's table is asked (the web pages register the
 // mailbox, message and object widgets there), then the engine's own operations
 // (ShowVar, PlaceHiddenVars, ObjBox, TimeBox ...). Every text taken from a request,
-// a mail or the configuration is HTML-escaped where it is written.
+// a mail or the configuration is HTML-escaped where it is written; ShowVar's
+// "noescape" is honoured only for a variable holding HTML that the server built
+// (TemplateRequest::ServerHtml).
 #pragma once
 
 #include <functional>
@@ -68,7 +70,10 @@ struct TemplatePage {
 bool TemplateValidName(const std::string& name);
 
 // Produces the page named by the request variable `what` into the request's
-// response. The caller finishes the response afterwards.
+// response. The caller finishes the response afterwards. Without `what` the error
+// routine gets "Error: Missing filename to display."; a template that cannot be
+// read gets "Error: Missing file " followed by its name, or by nothing when the
+// name is not a valid template name.
 void TemplateProcess(const TemplatePage& page);
 
 // The condition of an "If" tag: true when every condition parameter holds.
@@ -76,3 +81,11 @@ bool TemplateCondition(const TemplatePage& page, const TemplateParams& params);
 
 // The engine's own operations (the table TemplateProcess falls back to).
 const TemplateOperationTable& TemplateEngineOperations();
+
+// Pieces the engine's widgets share with the application's operations.
+// A tag parameter's value; empty when the tag does not give it.
+std::string TemplateParam(const TemplateParams& params, const char* key);
+// The opening select tag from the parameters `name`, `size` and `multiple`.
+std::string TemplateSelectOpen(const TemplateParams& params);
+// Appends an option whose value is also its label (escaped), selected or not.
+void TemplateOption(std::string& out, const std::string& value, bool selected);

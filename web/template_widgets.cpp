@@ -24,11 +24,6 @@ constexpr char kSeparator = '\x1c';
 
 bool Has(const TemplateParams& p, const char* key) { return p.count(key) != 0; }
 
-std::string Param(const TemplateParams& p, const char* key) {
-  auto it = p.find(key);
-  return it == p.end() ? "" : it->second;
-}
-
 std::string Variable(const TemplateCall& c, const std::string& name) {
   std::string value;
   c.page.request.GetVariable(name, value);
@@ -77,24 +72,12 @@ bool Attribute(const TemplateCall& c, const std::string& attribute, bool fromEve
 // A number preset from `preset`, else from the attribute `name` (of the event with
 // `useevent`); -1 when there is none.
 long Preset(const TemplateCall& c) {
-  std::string text = Param(c.params, "preset");
-  if (text.empty()) Attribute(c, Param(c.params, "name"), Has(c.params, "useevent"), text);
+  std::string text = TemplateParam(c.params, "preset");
+  if (text.empty()) Attribute(c, TemplateParam(c.params, "name"), Has(c.params, "useevent"), text);
   if (text.empty()) return -1;
   char* end = nullptr;
   long value = strtol(text.c_str(), &end, 10);
   return end != text.c_str() && *end == '\0' && value >= 0 ? value : -1;
-}
-
-void Option(std::string& out, const std::string& value, bool selected) {
-  std::string v = TemplateEscape(value);
-  out += "<option value=\"" + v + "\"" + (selected ? " selected" : "") + ">" + v + "</option>\r\n";
-}
-
-std::string SelectOpen(const TemplateParams& p) {
-  std::string out = "<select name=\"" + TemplateEscape(Param(p, "name")) + "\"";
-  if (Has(p, "size")) out += " size=\"" + TemplateEscape(Param(p, "size")) + "\"";
-  if (Has(p, "multiple")) out += " multiple";
-  return out + ">\r\n";
 }
 
 int ShowVar(const TemplateCall& c) {
@@ -102,7 +85,9 @@ int ShowVar(const TemplateCall& c) {
   for (const auto& [key, unused] : c.params) {
     if (key == "usequotes" || key == "noescape") continue;
     std::string value = Variable(c, key);
-    if (!raw) value = TemplateEscape(value);
+    // Only HTML the server built goes out as it is; text that came with a request
+    // is escaped whatever the template asks.
+    if (!raw || !c.page.request.ServerHtml(key)) value = TemplateEscape(value);
     Write(c, quotes ? "\"" + value + "\"" : value);
   }
   return kTemplateDone;
@@ -137,7 +122,7 @@ int PlaceHiddenVars(const TemplateCall& c) {
 }
 
 int PlaceVars(const TemplateCall& c) {
-  std::string starts = Param(c.params, "starts");
+  std::string starts = TemplateParam(c.params, "starts");
   for (const auto& [name, value] : c.page.request.Variables())
     if (name.size() > starts.size() && name.compare(0, starts.size(), starts) == 0)
       HiddenField(c, name, value);
@@ -145,7 +130,7 @@ int PlaceVars(const TemplateCall& c) {
 }
 
 int ShowObjType(const TemplateCall& c) {
-  std::string type = Param(c.params, "objtype");
+  std::string type = TemplateParam(c.params, "objtype");
   if (type.empty()) type = Variable(c, "objtype");
   static const std::pair<char, int> kNames[] = {{kTypeCast, kMsgCast},       {kTypeClient, kMsgClient},
                                                 {kTypeDictionary, kMsgDictionary}, {kTypeList, kMsgList},
@@ -159,10 +144,10 @@ int ShowObjType(const TemplateCall& c) {
 int BlueBar(const TemplateCall& c) {
   std::string agent;
   c.page.request.GetHeader("User-Agent", agent);
-  std::string size = Param(c.params, "size");
+  std::string size = TemplateParam(c.params, "size");
   std::string out = "<tr><td class=\"bluebar\" colspan=\"" + TemplateEscape(size.empty() ? "1" : size) +
                     "\" style=\"background:#00007f;color:#ffffff\">" +
-                    TemplateEscape(Param(c.params, "caption"));
+                    TemplateEscape(TemplateParam(c.params, "caption"));
   if (agent != "Mozilla/2.02") out += "<span class=\"spacer\"></span>";
   Write(c, out + "</td></tr>\r\n");
   return kTemplateDone;
@@ -177,8 +162,8 @@ int Hostname(const TemplateCall& c) {
 // or of its event, entries separated by 0x1C.
 std::vector<std::string> Preselected(const TemplateCall& c) {
   std::string value;
-  if (Has(c.params, "useobjvalue")) Attribute(c, Param(c.params, "name"), false, value);
-  else if (Has(c.params, "useeventvalue")) Attribute(c, Param(c.params, "name"), true, value);
+  if (Has(c.params, "useobjvalue")) Attribute(c, TemplateParam(c.params, "name"), false, value);
+  else if (Has(c.params, "useeventvalue")) Attribute(c, TemplateParam(c.params, "name"), true, value);
   return Split(value, kSeparator);
 }
 
@@ -192,13 +177,13 @@ bool Contains(const std::vector<std::string>& entries, const std::string& name) 
 // operator and operand applied to its name).
 bool PassesMasks(const TemplateCall& c, char type, const std::string& name) {
   if (Has(c.params, "maskattr")) {
-    TemplateStatement s = TemplateSplitStatement(Param(c.params, "maskattr"));
+    TemplateStatement s = TemplateSplitStatement(TemplateParam(c.params, "maskattr"));
     std::string value;
     bool defined = c.page.config->GetBaseAttribute(type, name, s.name, value) == 0;
     if (TemplateCompare(defined, value, s.op, s.operand) != TemplateCompareResult::True) return false;
   }
   if (Has(c.params, "maskname")) {
-    TemplateStatement s = TemplateSplitStatement(Param(c.params, "maskname"));
+    TemplateStatement s = TemplateSplitStatement(TemplateParam(c.params, "maskname"));
     // The mask is an operator and its operand: the two first words.
     if (TemplateCompare(true, name, s.name, s.op) != TemplateCompareResult::True) return false;
   }
@@ -206,7 +191,7 @@ bool PassesMasks(const TemplateCall& c, char type, const std::string& name) {
 }
 
 int ObjBox(const TemplateCall& c) {
-  std::string type = Param(c.params, "objtype");
+  std::string type = TemplateParam(c.params, "objtype");
   if (!c.page.config || type.empty()) return kTemplateDone;
   char letter = TernUpperAscii(type[0]);
   CTernList<CTernString> names([](const CTernString& a, const CTernString& b) { return a.Compare(b, true); });
@@ -222,9 +207,9 @@ int ObjBox(const TemplateCall& c) {
   });
   if (Has(c.params, "selectedAtTop"))
     std::stable_partition(options.begin(), options.end(), [](const auto& o) { return o.second; });
-  std::string out = SelectOpen(c.params);
+  std::string out = TemplateSelectOpen(c.params);
   if (Has(c.params, "insertblank")) out += "<option value=\"\"></option>\r\n";
-  for (const auto& [name, selected] : options) Option(out, name, selected);
+  for (const auto& [name, selected] : options) TemplateOption(out, name, selected);
   Write(c, out + "</select>\r\n");
   return kTemplateDone;
 }
@@ -233,10 +218,10 @@ int TBox(const TemplateCall& c) {
   CurrentObject o = Current(c);
   std::string value;
   if (c.page.config && o.type)
-    c.page.config->GetBaseAttribute(o.type, Variable(c, "objname"), Param(c.params, "name"), value);
-  std::string current = Param(c.params, "value");
-  std::string out = SelectOpen(c.params);
-  for (const std::string& entry : Split(value, kSeparator)) Option(out, entry, entry == current);
+    c.page.config->GetBaseAttribute(o.type, Variable(c, "objname"), TemplateParam(c.params, "name"), value);
+  std::string current = TemplateParam(c.params, "value");
+  std::string out = TemplateSelectOpen(c.params);
+  for (const std::string& entry : Split(value, kSeparator)) TemplateOption(out, entry, entry == current);
   Write(c, out + "</select>\r\n");
   return kTemplateDone;
 }
@@ -251,8 +236,8 @@ int DateBox(const TemplateCall& c) {
   }
   char text[48];
   snprintf(text, sizeof text, "%ld/%ld/%ld", date / 100 % 100, date % 100, date / 10000);
-  std::string out = TemplateEscape(Param(c.params, "text")) + "<br>";
-  out += "<input type=\"text\" size=\"10\" name=\"" + TemplateEscape(Param(c.params, "name")) +
+  std::string out = TemplateEscape(TemplateParam(c.params, "text")) + "<br>";
+  out += "<input type=\"text\" size=\"10\" name=\"" + TemplateEscape(TemplateParam(c.params, "name")) +
          "\" value=\"" + text + "\">\r\n";
   Write(c, out);
   return kTemplateDone;
@@ -263,22 +248,22 @@ int TimeBox(const TemplateCall& c) {
   if (preset < 0) preset = 0;
   int hour = static_cast<int>(preset / 10000 % 24), minute = static_cast<int>(preset / 100 % 100);
   int hour12 = hour % 12 == 0 ? 12 : hour % 12;
-  std::string name = TemplateEscape(Param(c.params, "name"));
-  std::string out = TemplateEscape(Param(c.params, "text"));
+  std::string name = TemplateEscape(TemplateParam(c.params, "name"));
+  std::string out = TemplateEscape(TemplateParam(c.params, "text"));
   char value[8];
   out += "<select name=\"" + name + "-hr\">\r\n";
   for (int h = 1; h <= 12; ++h) {
     snprintf(value, sizeof value, "%d", h);
-    Option(out, value, h == hour12);
+    TemplateOption(out, value, h == hour12);
   }
   out += "</select>:<select name=\"" + name + "-min\">\r\n";
   for (int m = 0; m < 60; m += 5) {
     snprintf(value, sizeof value, "%02d", m);
-    Option(out, value, m == minute / 5 * 5);
+    TemplateOption(out, value, m == minute / 5 * 5);
   }
   out += "</select><select name=\"" + name + "-mer\">\r\n";
-  Option(out, "AM", hour < 12);
-  Option(out, "PM", hour >= 12);
+  TemplateOption(out, "AM", hour < 12);
+  TemplateOption(out, "PM", hour >= 12);
   Write(c, out + "</select>\r\n");
   return kTemplateDone;
 }
@@ -342,7 +327,7 @@ int ParseEventTime(const TemplateCall& c) {
     }
   }
   if (!ok) {
-    c.page.error(c.page.request, Param(c.params, "message"));
+    c.page.error(c.page.request, TemplateParam(c.params, "message"));
     return kTemplateStop;
   }
   char text[160];
@@ -355,7 +340,7 @@ int ParseEventTime(const TemplateCall& c) {
 int RequiredPerms(const TemplateCall& c) {
   for (const auto& [code, unused] : c.params) {
     if (code == "message" || TemplatePermissionTest(code, c.page.userPerms)) continue;
-    std::string message = Param(c.params, "message");
+    std::string message = TemplateParam(c.params, "message");
     std::string what = Variable(c, "what");
     CTernActivityRecord record;
     bool admin = what.find("_a") != std::string::npos;
@@ -389,6 +374,23 @@ TemplateOperationTable MakeTable() {
 }
 
 }  // namespace
+
+std::string TemplateParam(const TemplateParams& params, const char* key) {
+  auto it = params.find(key);
+  return it == params.end() ? "" : it->second;
+}
+
+void TemplateOption(std::string& out, const std::string& value, bool selected) {
+  std::string v = TemplateEscape(value);
+  out += "<option value=\"" + v + "\"" + (selected ? " selected" : "") + ">" + v + "</option>\r\n";
+}
+
+std::string TemplateSelectOpen(const TemplateParams& params) {
+  std::string out = "<select name=\"" + TemplateEscape(TemplateParam(params, "name")) + "\"";
+  if (Has(params, "size")) out += " size=\"" + TemplateEscape(TemplateParam(params, "size")) + "\"";
+  if (Has(params, "multiple")) out += " multiple";
+  return out + ">\r\n";
+}
 
 const TemplateOperationTable& TemplateEngineOperations() {
   static const TemplateOperationTable table = MakeTable();

@@ -31,8 +31,9 @@ class FakeRequest : public TemplateRequest {
     m_Out += text;
     return static_cast<long>(text.size());
   }
+  bool ServerHtml(const std::string& name) const override { return name == m_ServerHtml; }
   std::vector<std::pair<std::string, std::string>> m_Vars;
-  std::string m_Agent, m_Out;
+  std::string m_Agent, m_Out, m_ServerHtml;
 };
 
 TEST(TemplateTag, WordsQuotesParenthesesAndBackslashes) {
@@ -169,21 +170,27 @@ TEST_F(TemplateEngineTest, MissingAndForbiddenTemplates) {
   TemplateProcess(page);
   EXPECT_EQ(m_Error, "Error: Missing filename to display.");
   m_Dir.Write("secret", "nothing to see");
-  for (const char* what : {"../secret", "secret", "missing_a.mhtml"}) {
+  // A name that is no template name is not repeated (it may be a path).
+  const std::pair<const char*, const char*> cases[] = {
+      {"../secret", ""}, {"secret", ""}, {"../../etc/passwd", ""}, {"missing_a.mhtml", "missing_a.mhtml"}};
+  for (const auto& [what, named] : cases) {
     m_Request.m_Vars = {{"what", what}};
     TemplateProcess(page);
-    EXPECT_EQ(m_Error, std::string("Error: Missing file ") + what);
+    EXPECT_EQ(m_Error, std::string("Error: Missing file ") + named);
     EXPECT_EQ(m_Request.m_Out, "");
   }
 }
 
 TEST_F(TemplateEngineTest, ValuesAreEscaped) {
-  std::string page = Run("<X-ShowVar v usequotes>|<X-ShowVar v noescape>|<X-PlaceHiddenVars>|"
-                         "<X-PlaceVars starts=HDR->|<X-ShowAttr Cast>|<X-ShowObjType>",
-                         {{"v", "<b>\"x\""}, {"HV-<n>", "a\"b<"}, {"HDR-To", "<t>"}, {"HDR-", "no"},
-                          {"objtype", "User"}, {"objname", "ann"}});
+  // noescape passes only the HTML the server built (h), never request text (v).
+  m_Request.m_ServerHtml = "h";
+  std::string page = Run("<X-ShowVar v usequotes>|<X-ShowVar v noescape><X-ShowVar h noescape>|"
+                         "<X-PlaceHiddenVars>|<X-PlaceVars starts=HDR->|<X-ShowAttr Cast>|<X-ShowObjType>",
+                         {{"v", "<b>\"x\""}, {"h", "<i>built</i>"}, {"HV-<n>", "a\"b<"}, {"HDR-To", "<t>"},
+                          {"HDR-", "no"}, {"objtype", "User"}, {"objname", "ann"}});
+  m_Request.m_ServerHtml.clear();
   EXPECT_EQ(page,
-            "\"&lt;b&gt;&quot;x&quot;\"|<b>\"x\"|"
+            "\"&lt;b&gt;&quot;x&quot;\"|&lt;b&gt;&quot;x&quot;<i>built</i>|"
             "<input type=\"hidden\" name=\"HV-&lt;n&gt;\" value=\"a&quot;b&lt;\">\r\n|"
             "<input type=\"hidden\" name=\"HDR-To\" value=\"&lt;t&gt;\">\r\n|Sales|User");
 }
