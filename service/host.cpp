@@ -22,6 +22,7 @@
 #include "transport/content_filter.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
+#include "web/web_operations.h"
 
 const char kOstrelServiceName[] = "Ostrel";
 const char kOstrelLoggingSetting[] = "OstrelLogging";
@@ -168,6 +169,11 @@ int COstrelHost::StartUp() {
   m_Http = std::make_unique<HttpServer>(kOstrelHttpName, m_Paths.mailDir);
   m_Http->AddDirectoryRoute("/images", m_Paths.imagesDir);
   m_Http->AddDirectoryRoute("/docs", m_Paths.docsDir);
+  //     The web interface: its pages from the templates of InstallDir's "html",
+  //     every path of it routed to the handlers.
+  m_Web = std::make_unique<WebContext>(m_Paths.templatesDir, m_Paths.localDir);
+  WebAddFrameOperations(*m_Web);
+  m_Web->RegisterRoutes(*m_Http);
   // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
   //     start-up. POP3 starts after it.
   if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
@@ -199,6 +205,7 @@ void COstrelHost::Stop() {
   }
   m_Smtp.reset();
   m_Http.reset();
+  m_Web.reset();
   m_FastQueue.reset();
   m_SlowQueue.reset();
   // The DNS resolver goes once no server runs; a look-up still in progress ends

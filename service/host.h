@@ -13,6 +13,7 @@
 #include "store/mailbox_table.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
+#include "web/web_context.h"
 
 class Configuration;
 
@@ -75,6 +76,9 @@ class COstrelHost {
   SMTP* Smtp() const { return m_Smtp.get(); }
   // The HTTP server built by the start-up; null before and after.
   HttpServer* Http() const { return m_Http.get(); }
+  // The web interface (sessions, page handlers) the HTTP server serves; null
+  // before and after.
+  WebContext* Web() const { return m_Web.get(); }
   // The configuration built by the start-up (also Configuration::Process()).
   Configuration* Config() const { return m_Configuration; }
 
@@ -96,4 +100,5 @@ class COstrelHost {
   std::unique_ptr<CTernQueue> m_SlowQueue;
   std::unique_ptr<SMTP> m_Smtp;
   std::unique_ptr<HttpServer> m_Http;
+  std::unique_ptr<WebContext> m_Web;  // outlives m_Http, whose routes use it
 };
