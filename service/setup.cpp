@@ -140,12 +140,15 @@ void InstallPamService(const std::string& installDir) {
   printf("  PAM service %s %s\n", target.c_str(), written ? "written" : "could not be written");
 }
 
-// The images and documents the HTTP server serves from InstallDir. When InstallDir
-// is not the program's own data directory, the shipped files missing there are
-// copied in; files already there are kept.
-bool InstallWebFiles(const COstrelPaths& paths) {
+// The product's own files in InstallDir: the vendor configuration and dictionaries,
+// and the page templates (one folder per language), images and documents the HTTP
+// server serves. When InstallDir is not the program's own data directory, the
+// shipped files missing there are copied in; files already there are kept.
+bool InstallShippedFiles(const COstrelPaths& paths) {
   namespace fs = std::filesystem;
-  const std::pair<const char*, const std::string*> folders[] = {{"images", &paths.imagesDir},
+  const std::pair<const char*, const std::string*> folders[] = {{"vendor", &paths.vendorDir},
+                                                                {"html", &paths.templatesDir},
+                                                                {"images", &paths.imagesDir},
                                                                 {"docs", &paths.docsDir}};
   for (const auto& [name, target] : folders) {
     fs::path shipped = fs::path(OstrelDataDir()) / name;
@@ -160,8 +163,9 @@ bool InstallWebFiles(const COstrelPaths& paths) {
     }
     if (!MakeDirs(*target)) return false;
     int copied = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(shipped, error)) {
-      fs::path to = fs::path(*target) / entry.path().filename();
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(shipped, error)) {
+      fs::path to = fs::path(*target) / fs::relative(entry.path(), shipped, error);
+      if (entry.is_directory() && !MakeDirs(to.string())) return false;
       if (!entry.is_regular_file() || fs::exists(to, error)) continue;
       if (!fs::copy_file(entry.path(), to, error)) {
         printf("Cannot copy %s to %s - %s\n", entry.path().c_str(), to.c_str(), error.message().c_str());
@@ -233,7 +237,7 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   printf("  accounts file %s (set a password with: ostrel -passwd Administrator)\n",
          paths.accountsFile.c_str());
   InstallPamService(paths.installDir);
-  if (!InstallWebFiles(paths)) return false;
+  if (!InstallShippedFiles(paths)) return false;
   printf("Installation ready in %s.\n", dir.c_str());
   printf("  program data (InstallDir): %s\n", paths.installDir.c_str());
   printf("  events: %s\n", PathJoin(paths.logDir, "events.log").c_str());
