@@ -159,7 +159,7 @@ class HttpSystemTest(unittest.TestCase):
         paths = ["/images/../../etc/passwd", "/images/%2e%2e/%2e%2e/etc/passwd",
                  "/images/..%2f..%2fetc/passwd", "/docs/%2E%2E%2F%2E%2E%2Fetc%2Fpasswd",
                  "/imagesX", "/images/", "/images", "/docs//", "/images/logo.gif%00.html",
-                 "/images/..\\logo.gif", "/nothing"]
+                 "/images/..\\logo.gif"]
         for path in paths:
             out = subprocess.run(["curl", "-si", "--path-as-is", "http://127.0.0.1:%d%s" % (self.port, path)],
                                  capture_output=True, timeout=30)
@@ -167,6 +167,10 @@ class HttpSystemTest(unittest.TestCase):
             self.assertEqual(status, "HTTP/1.0 404 Not Found", path)
             self.assertEqual(body, b"<body><h1>Document " + path.encode() + b" not found.</h1></body>\r\n")
             self.assertNotIn(self.images.encode(), out.stdout)
+        # Any other path belongs to the web interface, which sends it to the web mail.
+        status, headers, _ = split_reply(self.get(b"/nothing"))
+        self.assertEqual(status, "HTTP/1.0 302 Moved Temporarily")
+        self.assertTrue(headers["location"].endswith("/Display?what=mailboxes_u_l.mhtml"))
         # The path comes back HTML-escaped.
         _, _, body = split_reply(self.get(b"/images/<script>&"))
         self.assertEqual(body, b"<body><h1>Document /images/&lt;script&gt;&amp; not found.</h1></body>\r\n")
