@@ -148,7 +148,9 @@ void WebContext::RegisterRoutes(HttpServer& server) {
 void WebContext::Dispatch(const std::string& name, HttpRequest& request) {
   WebHandler handler;
   WebHandlerKind kind;
-  if (!FindHandler(name, handler, kind) || BareGet(request)) return;
+  if (!FindHandler(name, handler, kind)) return;
+  // /Admin is a redirect itself: the test would send it to the web mail instead.
+  if (name != "Admin" && BareGet(request)) return;
   if (request.Method() == HttpMethod::Post && !SameOrigin(request)) {
     WebWriteRecord(kRealmWebClient, kActionAccessViolation, 0, "", request.ClientAddress(),
                    kWebTextForeignOrigin);

@@ -6,7 +6,7 @@
 // start-up (RegisterRoutes); each goes through the context's dispatcher, which
 // runs the steps every handler shares before the handler itself:
 //   1. the bare-GET test: a GET or HEAD without any variable gets the default
-//      redirect;
+//      redirect (except /Admin, which redirects to the administration start);
 //   2. a POST whose Origin (or, lacking one, Referer) names another host than the
 //      request's Host is refused with the error page;
 //   3. an Action handler (one that changes something) takes POST only.

@@ -156,8 +156,9 @@ class WebLoginTest : public SettingsFixture {
 }  // namespace
 
 TEST_F(WebLoginTest, LoginContinuesTheAskedPageUnderANewSessionUntilLogoff) {
-  Reply bare = Get("/Display");
-  EXPECT_EQ(bare.Header("Location"), "http://192.0.2.2:8003/Display?what=mailboxes_u_l.mhtml");
+  EXPECT_EQ(Get("/Display").Header("Location"), "http://192.0.2.2:8003/Display?what=mailboxes_u_l.mhtml");
+  EXPECT_EQ(Get("/anything").Header("Location"), "http://192.0.2.2:8003/Display?what=mailboxes_u_l.mhtml");
+  EXPECT_EQ(Get("/Admin").Header("Location"), "http://192.0.2.2:8003/Display?what=admin_a.mhtml");
   // An administration page without a session: the login page, with the request
   // carried in hidden variables and a fresh waiting session in the cookie.
   Reply page = Get("/Display?what=admin_a.mhtml&objname=ann");
