@@ -145,9 +145,10 @@ int BlueBar(const TemplateCall& c) {
   std::string agent;
   c.page.request.GetHeader("User-Agent", agent);
   std::string size = TemplateParam(c.params, "size");
+  // The bar's colours (#00007f, white text) are the stylesheet's class "bluebar": the
+  // pages' Content-Security-Policy refuses style attributes.
   std::string out = "<tr><td class=\"bluebar\" colspan=\"" + TemplateEscape(size.empty() ? "1" : size) +
-                    "\" style=\"background:#00007f;color:#ffffff\">" +
-                    TemplateEscape(TemplateParam(c.params, "caption"));
+                    "\">" + TemplateEscape(TemplateParam(c.params, "caption"));
   if (agent != "Mozilla/2.02") out += "<span class=\"spacer\"></span>";
   Write(c, out + "</td></tr>\r\n");
   return kTemplateDone;

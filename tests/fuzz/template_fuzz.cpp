@@ -3,7 +3,8 @@
 // Whatever the bytes, nothing may crash or hang, and:
 //   - a parsed tag's parameters never hold more words than the tag has bytes;
 //   - a template without "<X-" is copied to the page unchanged;
-//   - a shown request variable never reaches the page with a raw "<" or '"'.
+//   - a shown request variable never reaches the page with a raw "<" or '"', not
+//     even with "noescape".
 #include <unistd.h>
 
 #include <cstddef>
@@ -77,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string variable = cut == std::string::npos ? "" : input.substr(cut + 1);
   std::string page = Render(text, variable);
   if (text.find("<X-") == std::string::npos && page != text) abort();
-  std::string shown = Render("[<X-ShowVar v>]\n", variable);
+  // Request text stays escaped even where a template asks for it raw.
+  std::string shown = Render("[<X-ShowVar v noescape>]\n", variable);
   if (shown.find_first_of("<\"", 1) < shown.size() - 2) abort();
   return 0;
 }

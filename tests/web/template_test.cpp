@@ -195,6 +195,14 @@ TEST_F(TemplateEngineTest, ValuesAreEscaped) {
             "<input type=\"hidden\" name=\"HDR-To\" value=\"&lt;t&gt;\">\r\n|Sales|User");
 }
 
+TEST_F(TemplateEngineTest, BlueBarEscapesAndLeavesColoursToTheStylesheet) {
+  std::string bar = "<X-BlueBar caption=\"A<B\" size=3>";
+  EXPECT_EQ(Run(bar), "<tr><td class=\"bluebar\" colspan=\"3\">A&lt;B<span class=\"spacer\"></span></td></tr>\r\n");
+  m_Request.m_Agent = "Mozilla/2.02";
+  EXPECT_EQ(Run(bar), "<tr><td class=\"bluebar\" colspan=\"3\">A&lt;B</td></tr>\r\n");
+  m_Request.m_Agent.clear();
+}
+
 TEST_F(TemplateEngineTest, AttributeAndEventStatements) {
   std::vector<std::pair<std::string, std::string>> vars = {
       {"objtype", "U"}, {"objname", "ann"}, {"Event", "12345009000017000 0"}, {"x", "Sales"}};
