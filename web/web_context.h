@@ -28,7 +28,6 @@
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -108,7 +107,9 @@ class WebContext {
 
   // ---- Registration, before the server starts ----
 
-  // Sets the handler of "/" + name (replacing an earlier one of that name).
+  // Sets the handler of "/" + name (replacing an earlier one of that name). Every
+  // path of the interface is registered from the start; a name new to the table
+  // gets its route only from a RegisterRoutes after this call.
   void SetHandler(const std::string& name, WebHandlerKind kind, WebHandler handler);
   // Adds an application operation for the templates (replacing one of that name).
   void AddOperation(const std::string& name, TemplateOperation operation);

@@ -26,8 +26,8 @@
 inline constexpr char kWebCookieName[] = "Ostrel";
 // Seconds a waiting session (a login page not yet answered) lives.
 inline constexpr long kWebWaitingLifetime = 600;
-// Waiting sessions held at most; a new one beyond pushes out the oldest.
-inline constexpr size_t kWebMaxWaiting = 1000;
+// Waiting sessions held at most (a few MB); a new one beyond pushes out the oldest.
+inline constexpr size_t kWebMaxWaiting = 10000;
 // The login form must come back within this many seconds of the `issued` time the
 // session's login page carried.
 inline constexpr long kWebIssuedWindow = 10;

@@ -18,6 +18,15 @@ def free_port():
         return s.getsockname()[1]
 
 
+def can_connect(port):
+    """Whether something listens on the loopback port."""
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
 def wait_for(predicate, timeout=20.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:

@@ -19,18 +19,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import Installation, stop_process, wait_for  # noqa: E402
+from ostrel_system import Installation, can_connect, stop_process, wait_for  # noqa: E402
 
 TEST_SERVER = os.environ.get("OSTREL_HTTP_TEST_SERVER", "build/tests/http_test_server")
 BAD_PAGE = b"<body><h1>HTTP/1.0 400 Bad Request</h1></body>\r\n"
-
-
-def can_connect(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-        return True
-    except OSError:
-        return False
 
 
 def exchange(port, data, timeout=10):

@@ -26,22 +26,13 @@ from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import BINARY, Installation, free_port  # noqa: E402
+from ostrel_system import BINARY, Installation, can_connect, free_port  # noqa: E402
 
 PASSWORD = "correct horse 7"
 SHOTS = os.environ.get("OSTREL_SCREENSHOTS") or os.path.join(tempfile.gettempdir(), "ostrel-screenshots")
 CHROME_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
                 "--window-size=1280,900"]
-
-
-def can_connect(port):
-    import socket
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-        return True
-    except OSError:
-        return False
 
 
 class ForeignSite(http.server.BaseHTTPRequestHandler):
