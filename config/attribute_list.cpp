@@ -105,8 +105,23 @@ std::string FormatAttributeList(const AttributeTable& table) {
   return out;
 }
 
+bool ValidAttributeName(std::string_view name) {
+  if (name.empty()) return false;
+  // A list setting carries a list's name, which may hold '.' and ' ' as well.
+  bool listSetting = name.size() > 2 && (name[0] == 'S' || name[0] == 'R') && name[1] == 'L';
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                 c == '-';
+    if (!plain && !(listSetting && i > 2 && (c == '.' || c == ' '))) return false;
+  }
+  return true;
+}
+
 bool WritableAttribute(std::string_view name, std::string_view value) {
-  if (name.empty() || name.find_first_of("=,\r\n") != std::string_view::npos) return false;
-  if (HasLineBreak(value)) return false;
+  if (!ValidAttributeName(name)) return false;
+  // A line break would start a new line of the file (a new object, or an empty
+  // line that marks the file corrupt); a NUL would cut the value short.
+  if (HasLineBreak(value) || value.find('\0') != std::string_view::npos) return false;
   return ClosesCleanly(ItemText(std::string(name), std::string(value)));
 }

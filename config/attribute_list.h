@@ -25,8 +25,13 @@ bool ParseAttributeList(std::string_view text, AttributeTable& table);
 // An item that would run on into the next one goes last.
 std::string FormatAttributeList(const AttributeTable& table);
 
-// Whether an attribute may be stored: the name is not empty and has no '=', ',',
-// CR or LF; the value has no CR or LF; and the written item closes cleanly (outside
-// quotes and parentheses, not ending with a backslash), so that it can stand
-// anywhere in a line.
+// Whether a name may be an attribute's: letters, digits, '_' and '-'; a list
+// setting ('S' or 'R', 'L', then a list's name) may also hold '.' and ' ' in the
+// list's name.
+bool ValidAttributeName(std::string_view name);
+
+// Whether an attribute may be stored: the name is valid (above); the value has no
+// CR, LF or NUL; and the written item closes cleanly (outside quotes and
+// parentheses, not ending with a backslash), so that it can stand anywhere in a
+// line.
 bool WritableAttribute(std::string_view name, std::string_view value);

@@ -105,6 +105,14 @@ TEST(AttributeList, OnlyItemsThatStandAnywhereAreWritable) {
   EXPECT_TRUE(WritableAttribute("A", std::string("x\x1c" "y")));
   for (auto [name, value] : {std::pair<const char*, const char*>{"", "x"}, {"a=b", "x"}, {"a,b", "x"},
                              {"a\nb", "x"}, {"A", "x\ny"}, {"A", "x\r"}, {"A", "x\\"},
-                             {"A", "\"open"}, {"A", "(open"}, {"A\"", "x"}})
+                             {"A", "\"open"}, {"A", "(open"}, {"A\"", "x"}, {"A B", "x"},
+                             {"A.B", "x"}, {"A\tB", "x"}, {"A;B", "x"}, {"SL.x", "D"}, {"A.SLx", "D"}})
     EXPECT_FALSE(WritableAttribute(name, value)) << name << "=" << value;
+  // A NUL would cut the value short in the file.
+  EXPECT_FALSE(WritableAttribute("A", std::string("x\0y", 3)));
+  // Names: letters, digits, '_' and '-'; a list setting names its list, which may
+  // hold '.' and ' '.
+  EXPECT_TRUE(WritableAttribute("Max_Message-Size2", "1"));
+  EXPECT_TRUE(WritableAttribute("SLstaff.all", "D"));
+  EXPECT_TRUE(WritableAttribute("RLmy list", "a"));
 }
