@@ -14,7 +14,9 @@
 #include "base/report.h"
 #include "config/config_object.h"
 #include "config/configuration.h"
+#include "log/activity_log.h"
 #include "net/threads.h"
+#include "platform/clock.h"
 #include "store/mailbox_names.h"
 
 namespace {
@@ -147,6 +149,43 @@ int CTernMailboxTable::DeleteUserMailboxes(std::string_view user) {
   // Files of others (the address book) keep the directory.
   if (listing.Read(directory) && listing.Count() == 0 && !DirRemove(directory)) result = 1;
   return result;
+}
+
+int CTernMailboxTable::SetAsideUserMailboxes(std::string_view user, std::string& where) {
+  where.clear();
+  std::string key = TernMailboxUserKey(user);
+  if (key.empty()) return 1;
+  // Locked throughout, so that nobody makes the user's manager (and directory)
+  // again while it moves.
+  CTernLockGuard guard(m_Lock);
+  auto it = std::find_if(m_Managers.begin(), m_Managers.end(),
+                         [&key](const auto& pair) { return pair.first == key; });
+  if (it != m_Managers.end()) {
+    if (it->second.inUse > 0 || it->second.manager->InUse()) return 1;
+    m_Managers.erase(it);
+  }
+  std::string directory = PathJoin(m_Root, key);
+  if (!FileStampOf(directory).exists) return 0;
+  std::string aside = PathJoin(m_Root, kTernSetAsideFolder);
+  if (!FileStampOf(aside).exists && !DirMake(aside, 0700)) return 1;
+  time_t now = PlatformNow();
+  std::string base = PathJoin(aside, key + "-" + std::to_string(TernDateNumber(now) + 19000000) + "-" +
+                                         std::to_string(1000000 + TernTimeNumber(now)).substr(1));
+  std::string target = base;
+  for (int n = 2; FileStampOf(target).exists; ++n) {
+    if (n > 1000) return 1;
+    target = base + "-" + std::to_string(n);
+  }
+  if (!FileRename(directory, target, false)) return 1;
+  where = target;
+  return 0;
+}
+
+int64_t CTernMailboxTable::CachedMessages() {
+  CTernLockGuard guard(m_Lock);
+  int64_t total = 0;
+  for (const auto& [user, entry] : m_Managers) total += entry.manager->Counts(true).messages;
+  return total;
 }
 
 int64_t CTernMailboxTable::CleanOnce(int64_t limit) {

@@ -27,6 +27,9 @@
 
 // The attribute of a user object that gives the user mail service ("1").
 inline constexpr char kAttrOstrelUser[] = "OstrelUser";
+// The folder under the mailbox root that keeps the mail of deleted users.
+inline constexpr char kTernSetAsideFolder[] = "_deleted";
+
 // The cleaning thread wakes this often and unloads idle mailboxes, least recently
 // used users first, while more messages than this are loaded.
 inline constexpr int kTernMailboxCleanSeconds = 120;
@@ -79,6 +82,17 @@ class CTernMailboxTable {
   // and the user's directory (when nothing else is left in it). 1 when the user's
   // manager is held, the name is invalid, or a file cannot be removed.
   int DeleteUserMailboxes(std::string_view user);
+
+  // Moves the user's directory (mailboxes, list, address book) out of the way,
+  // into kTernSetAsideFolder under the root as the user's key, "-", the date and
+  // time number and, when that is taken, "-" and a count. No user can ever own that
+  // folder (its name is no user name), so a new user of the same name starts
+  // empty and nothing is destroyed. where receives the new path ("" when the user
+  // had no directory: 0). 1 when the user's manager is held, the name is invalid,
+  // or the move fails.
+  int SetAsideUserMailboxes(std::string_view user, std::string& where);
+  // The messages held in memory by the loaded mailboxes of every manager.
+  int64_t CachedMessages();
 
   // Starts the cleaning thread. When it cannot start, reports message 66 and
   // returns false; everything else works without it.
