@@ -2,6 +2,7 @@
 #include "service/host.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 #include "base/file_ops.h"
@@ -21,6 +22,7 @@
 #include "platform/file.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_server.h"
+#include "web/admin.h"
 #include "web/http_server.h"
 #include "web/web_operations.h"
 
@@ -166,14 +168,25 @@ int COstrelHost::StartUp() {
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
   // 14. The HTTP server: request bodies are spooled in MailDir; the installation's
   //     images and documents are served under /images and /docs.
-  m_Http = std::make_unique<HttpServer>(kOstrelHttpName, m_Paths.mailDir);
-  m_Http->AddDirectoryRoute("/images", m_Paths.imagesDir);
-  m_Http->AddDirectoryRoute("/docs", m_Paths.docsDir);
   //     The web interface: its pages from the templates of InstallDir's "html",
-  //     every path of it routed to the handlers.
+  //     every path of it routed to the handlers, the administration's among them.
   m_Web = std::make_unique<WebContext>(m_Paths.templatesDir, m_Paths.localDir);
   WebAddFrameOperations(*m_Web);
-  m_Web->RegisterRoutes(*m_Http);
+  WebAdminServices admin;
+  admin.lists = m_Lists.get();
+  admin.dictionaries = m_Dictionaries.get();
+  admin.mailboxes = m_Mailboxes.get();
+  admin.product = kOstrelServiceName;
+  admin.installDir = m_Paths.installDir;
+  admin.mailDir = m_Paths.mailDir;
+  admin.boxDir = m_Paths.boxDir;
+  admin.localDir = m_Paths.localDir;
+  admin.logDir = m_Paths.logDir;
+  admin.sharedConfigFile = m_Paths.sharedConfigFile;
+  admin.reconfigureServers = [this] { ReconfigureServers(); };
+  admin.moveHttpServer = [this] { return MoveHttpServer(); };
+  WebAddAdministration(*m_Web, admin);
+  m_Http = MakeHttpServer();
   // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
   //     start-up. POP3 starts after it.
   if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
@@ -181,6 +194,40 @@ int COstrelHost::StartUp() {
   //     is not looked at.
   m_Smtp->Start(kOstrelServiceName, ReadSystemText);
   return 0;
+}
+
+std::unique_ptr<HttpServer> COstrelHost::MakeHttpServer() {
+  auto server = std::make_unique<HttpServer>(kOstrelHttpName, m_Paths.mailDir);
+  server->AddDirectoryRoute("/images", m_Paths.imagesDir);
+  server->AddDirectoryRoute("/docs", m_Paths.docsDir);
+  m_Web->RegisterRoutes(*server);
+  return server;
+}
+
+bool COstrelHost::MoveHttpServer() {
+  // Held while the new server starts: the stop sequence waits for the swap, and
+  // nothing here waits for the stop sequence.
+  CTernLockGuard guard(m_StopLock);
+  if (m_Stopping || !m_Http || !m_Web) return false;
+  std::unique_ptr<HttpServer> server = MakeHttpServer();
+  if (!server->StartBeside(kOstrelServiceName, ReadSystemText)) return false;
+  HttpServer* old = m_Http.get();
+  m_RetiredHttp.push_back(std::move(m_Http));
+  m_Http = std::move(server);
+  // The request that asked for the move is answered by a worker of the old
+  // server: it stops once that answer has had time to go out.
+  m_Retirers.emplace_back([old] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    old->Stop();
+  });
+  return true;
+}
+
+void COstrelHost::ReconfigureServers() {
+  CTernLockGuard guard(m_StopLock);
+  if (m_Stopping) return;
+  if (m_Smtp) m_Smtp->Reconfigure(ReadSystemText);
+  if (m_Http) m_Http->Reconfigure(ReadSystemText);
 }
 
 void COstrelHost::Stop() {
@@ -196,6 +243,14 @@ void COstrelHost::Stop() {
   // configuration, automatic-lock tracker.
   if (m_Smtp) m_Smtp->Stop();
   if (m_Http) m_Http->Stop();
+  // HTTP servers replaced by a port change have stopped, or stop now.
+  std::vector<std::thread> retirers;
+  {
+    CTernLockGuard guard(m_StopLock);
+    retirers.swap(m_Retirers);
+  }
+  for (std::thread& retirer : retirers) retirer.join();
+  m_RetiredHttp.clear();
   // Every mailbox has been released with its server; the managers go, and with
   // them the cache cleaner.
   if (m_Mailboxes) {

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/lock.h"
 #include "config/dictionaries.h"
@@ -85,6 +87,18 @@ class COstrelHost {
  private:
   COstrelHost() = default;
 
+  // An HTTP server with the installation's images, documents and the web
+  // interface's routes (not started).
+  std::unique_ptr<HttpServer> MakeHttpServer();
+  // The administration's HTTPPort change: starts a server on the port the
+  // registry now holds and, once the request that asked for it has been answered,
+  // stops the old one. False (the old one keeps serving) when the new port cannot
+  // be listened on or the program is stopping.
+  bool MoveHttpServer();
+  // After a change of the System object: the running servers read their worker
+  // counts and load limits again.
+  void ReconfigureServers();
+
   bool m_ConsoleMode = false;
   bool m_Stopping = false;
   CTernLock m_StopLock;
@@ -101,4 +115,8 @@ class COstrelHost {
   std::unique_ptr<SMTP> m_Smtp;
   std::unique_ptr<HttpServer> m_Http;
   std::unique_ptr<WebContext> m_Web;  // outlives m_Http, whose routes use it
+  // HTTP servers replaced by a port change, each stopped by its retirer thread;
+  // guarded by m_StopLock, joined and deleted by the stop sequence.
+  std::vector<std::unique_ptr<HttpServer>> m_RetiredHttp;
+  std::vector<std::thread> m_Retirers;
 };

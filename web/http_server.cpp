@@ -48,6 +48,12 @@ bool HttpServer::Start(const std::string& product, const TernSettingReader& read
   return TernStartProtocolServer(*this, kTernHttpProfile, product, reader);
 }
 
+bool HttpServer::StartBeside(const std::string& product, const TernSettingReader& reader) {
+  TernServerProfile profile = kTernHttpProfile;
+  profile.retryOnDefaultPort = false;
+  return TernStartProtocolServer(*this, profile, product, reader);
+}
+
 bool HttpServer::Reconfigure(const TernSettingReader& reader) {
   return TernReconfigureProtocolServer(*this, kTernHttpProfile, reader);
 }

@@ -41,6 +41,10 @@ class HttpServer : public CTernTcpServer {
   // cannot be listened on, 8003 is tried once) with HTTPIncoming workers, after
   // removing spool files left behind. True when the server listens.
   bool Start(const std::string& product, const TernSettingReader& reader);
+  // Starts beside a server that still runs (the HTTP server moving to another
+  // port): on HTTPPort only, never falling back to 8003, and leaving the spool
+  // files alone (the running server's requests may still use them).
+  bool StartBeside(const std::string& product, const TernSettingReader& reader);
   using CTernTcpServer::Start;
   // Re-reads HTTPIncoming and applies it (after the System object changed).
   bool Reconfigure(const TernSettingReader& reader);
