@@ -61,7 +61,11 @@ int AdminHeader(const TemplateCall& c) {
       "<!DOCTYPE html>\r\n<html lang=\"en\">\r\n<head>\r\n<meta charset=\"utf-8\">\r\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\r\n<title>" +
       TemplateEscape(TemplateParam(c.params, "title")) +
-      " &middot; Ostrel</title>\r\n<link rel=\"stylesheet\" href=\"/docs/ostrel.css\">\r\n</head>\r\n"
+      " &middot; Ostrel</title>\r\n<link rel=\"stylesheet\" href=\"/docs/ostrel.css\">\r\n"
+      // Named, so that browsers do not ask for /favicon.ico: that path would get a
+      // login page, whose fresh session cookie replaces the one of the login form
+      // being filled in.
+      "<link rel=\"icon\" href=\"/images/badge.gif\">\r\n</head>\r\n"
       "<body>\r\n<header class=\"masthead\">\r\n"
       "<img src=\"/images/logo.gif\" width=\"184\" height=\"40\" alt=\"Ostrel\">\r\n";
   if (!c.page.user.empty())

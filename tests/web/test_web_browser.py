@@ -13,26 +13,18 @@ Run with /usr/bin/python3, which imports Debian's python3-selenium.
 import glob
 import http.server
 import os
-import subprocess
 import sys
 import tempfile
 import threading
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
-from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import BINARY, Installation, can_connect, free_port  # noqa: E402
+from ostrel_browser import SHOTS, BrowserInstallation, BrowserSteps, start_chromium  # noqa: E402
+from ostrel_system import free_port  # noqa: E402
 
 PASSWORD = "correct horse 7"
-SHOTS = os.environ.get("OSTREL_SCREENSHOTS") or os.path.join(tempfile.gettempdir(), "ostrel-screenshots")
-CHROME_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=1280,900"]
 
 
 class ForeignSite(http.server.BaseHTTPRequestHandler):
@@ -53,38 +45,17 @@ class ForeignSite(http.server.BaseHTTPRequestHandler):
         pass
 
 
-class WebBrowserTest(unittest.TestCase):
+class WebBrowserTest(BrowserSteps, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.inst = Installation("ostrel-web-")
-        # The program's files in an InstallDir of their own: -setup copies the
-        # shipped templates, images and documents there.
-        program = cls.inst.path("program")
-        registry = cls.inst.env["OSTREL_REGISTRY"]
-        with open(registry) as f:
-            text = f.read()
-        with open(registry, "w") as f:
-            f.write(text.replace("\\Kestrin\\Ostrel]\n", "\\Kestrin\\Ostrel]\nInstallDir=%s\n" % program))
-        out = subprocess.run([BINARY, "-setup", cls.inst.root], env=cls.inst.env, capture_output=True,
-                             text=True, timeout=60, stdin=subprocess.DEVNULL)
-        assert out.returncode == 0, out.stdout
-        assert os.path.isfile(os.path.join(program, "html", "english", "admin_a.mhtml")), out.stdout
-        out = subprocess.run([BINARY, "-passwd", "Administrator"], env=cls.inst.env, capture_output=True,
-                             text=True, timeout=60, input=PASSWORD + "\n")
-        assert out.returncode == 0, out.stdout
-        cls.base = "http://127.0.0.1:%d" % cls.inst.http_port
-        cls.inst.start(lambda: can_connect(cls.inst.http_port))
+        cls.inst = BrowserInstallation("ostrel-web-")
+        cls.inst.set_password("Administrator", PASSWORD)
+        cls.base = cls.inst.start_serving()
         ForeignSite.target = cls.base
         cls.foreign = http.server.HTTPServer(("127.0.0.1", free_port()), ForeignSite)
         threading.Thread(target=cls.foreign.serve_forever, daemon=True).start()
         cls.profile = tempfile.TemporaryDirectory(prefix="ostrel-chromium-")
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in CHROME_FLAGS + ["--user-data-dir=" + cls.profile.name]:
-            options.add_argument(flag)
-        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        cls.driver.set_page_load_timeout(30)
-        os.makedirs(SHOTS, exist_ok=True)
+        cls.driver = start_chromium(cls.profile.name)
 
     @classmethod
     def tearDownClass(cls):
@@ -94,26 +65,6 @@ class WebBrowserTest(unittest.TestCase):
         cls.profile.cleanup()
         cls.inst.close()
         print("\nScreenshots: " + SHOTS, file=sys.stderr)
-
-    def shot(self, name):
-        self.driver.save_screenshot(os.path.join(SHOTS, name + ".png"))
-
-    def heading(self):
-        return self.driver.find_element(By.TAG_NAME, "h1").text
-
-    def script(self, code):
-        return self.driver.execute_script(code)
-
-    def leave_page(self, action):
-        """Runs action (a click, Back) and waits until the next page has replaced this one."""
-        page = self.driver.find_element(By.TAG_NAME, "html")
-        action()
-        WebDriverWait(self.driver, 20).until(expected_conditions.staleness_of(page))
-
-    def log_in(self, password):
-        self.driver.find_element(By.ID, "username").send_keys("Administrator")
-        self.driver.find_element(By.ID, "password").send_keys(password)
-        self.leave_page(self.driver.find_element(By.CSS_SELECTOR, "form.stack button").click)
 
     def test_login_pages_logoff_and_refusals(self):
         d = self.driver
@@ -130,14 +81,14 @@ class WebBrowserTest(unittest.TestCase):
         # A wrong password: the login page again with the failure text.
         d.get(self.base + "/Admin")
         self.assertEqual(self.heading(), "Ostrel administration")
-        self.log_in("not the password")
+        self.log_in("Administrator", "not the password")
         self.assertIn("Invalid username or password given.  Try again.", d.page_source)
         self.assertEqual(self.heading(), "Ostrel administration")
         self.shot("02-admin-login-failed")
 
         # The right one reaches the administration start page; the session cookie
         # is out of reach of scripts.
-        self.log_in(PASSWORD)
+        self.log_in("Administrator", PASSWORD)
         self.assertTrue(d.current_url.endswith("/Display?what=admin_a.mhtml"), d.current_url)
         self.assertEqual(self.heading(), "Administration")
         self.assertIn("Logged in as Administrator", d.find_element(By.CLASS_NAME, "masthead").text)
