@@ -217,6 +217,18 @@ TEST_F(AdminTest, ModifyObjChangesAttributesAndRefusesWhatWouldHarm) {
             "OK[]");
   EXPECT_EQ(FromFiles('U', "jo", "RealAcct"), "DOMAIN\\jo");
   EXPECT_EQ(FromFiles('U', "jo", "OstrelPerms"), "A:L");
+  // Cast membership: members join and leave; a user of another cast stays in it.
+  EXPECT_EQ(Form("/ModifyCastMembership", "objtype=G&objname=Sales&AddTo=1&UsersToAdd=ann&ClientsToAdd=192.0.2.9"),
+            "OK[]");
+  EXPECT_EQ(FromFiles('U', "ann", "Cast"), "Sales");
+  EXPECT_EQ(FromFiles('C', "192.0.2.9", "Cast"), "Sales");
+  ASSERT_EQ(Config().SetAttribute('U', "rita", "Cast", "Other", true), 0);
+  EXPECT_EQ(Form("/ModifyCastMembership", "objtype=G&objname=Sales&RemoveFrom=1&MembersToRemove=" +
+                                              Encode("U:ann\x1c" "C:192.0.2.9\x1c" "U:rita")),
+            "OK[]");
+  EXPECT_EQ(FromFiles('U', "ann", "Cast"), "(none)");
+  EXPECT_EQ(FromFiles('C', "192.0.2.9", "Cast"), "(none)");
+  EXPECT_EQ(FromFiles('U', "rita", "Cast"), "Other");
   // A user with report rights only is refused, and the attempt recorded.
   std::string rita = Session("rita");
   EXPECT_TRUE(Form("/ModifyObj", "objtype=User&objname=jo&ATTR-AllowPOP=0", rita).starts_with("ERROR[Error: Your"));
