@@ -2,6 +2,7 @@
 // ModifyDict, and the boxes their pages show (ListBox, WordBox), with the other
 // small operations of the object pages (ObjBar, CastMemberBox, PermsBox,
 // HttpPortValue).
+#include <algorithm>
 #include <cstdint>
 
 #include "base/ascii.h"
@@ -123,8 +124,11 @@ void ModifyDict(AdminCall& call) {
     MemberRecord(call, true, word, dictionary);
   }
   if (call.Has("RemoveFrom")) {
+    // Words are one table for all dictionaries: only this dictionary's go.
+    std::vector<std::string> own = Sorted([&](auto& l) { dictionaries->ListWords(dictionary, l); });
     for (const std::string& word : AdminSplit(call.Var("Words")))
-      if (dictionaries->RemoveWord(word) == 0) MemberRecord(call, false, word, dictionary);
+      if (std::find(own.begin(), own.end(), word) != own.end() && dictionaries->RemoveWord(word) == 0)
+        MemberRecord(call, false, word, dictionary);
   }
   if (dictionaries->Save() != 0) return AdminError(call, kMsgModifyAttributesFailed);
   AdminNext(call);

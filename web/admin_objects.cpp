@@ -225,13 +225,18 @@ bool GrantsOnlyHeld(const std::string& list, const std::string& held) {
   return true;
 }
 
-// The permission list of the two selections, their separators removed.
+// The permission list of the two selections: their letters only, each once, so
+// that no ':', ',' or '*' of a forged form makes more of the list than was chosen.
 std::string PermsFromForm(const AdminCall& call) {
-  std::string methods, objects;
-  for (char c : call.Var("NewMethodPerms"))
-    if (c != '\x1c') methods += TernUpperAscii(c);
-  for (char c : call.Var("NewObjectPerms"))
-    if (c != '\x1c') objects += TernUpperAscii(c);
+  auto letters = [&call](const char* variable, std::string_view allowed) {
+    std::string out;
+    for (char c : call.Var(variable)) {
+      char upper = TernUpperAscii(c);
+      if (allowed.find(upper) != std::string_view::npos && out.find(upper) == std::string::npos) out += upper;
+    }
+    return out;
+  };
+  std::string methods = letters("NewMethodPerms", "ADMGSR"), objects = letters("NewObjectPerms", "SUCGLD");
   return methods.empty() && objects.empty() ? "" : methods + ":" + objects;
 }
 

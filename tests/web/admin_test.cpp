@@ -42,7 +42,7 @@ class AdminTest : public WebFixture {
                "DUann,RealAcct=ann,OstrelPerms=AMDG:UL\r\n"
                "DUrita,RealAcct=rita,OstrelPerms=R:SUCGLD\r\n"
                "DUtaken,RealAcct=OTHER\\taken\r\nDUjo,RealAcct=jo,Cast=Sales\r\nDGSales,\r\nDC192.0.2.9,\r\n",
-               "DLstaff,L,N\r\nDLowner-staff,L,N\r\nDDSpam,L,N\r\n");
+               "DLstaff,L,N\r\nDLowner-staff,L,N\r\nDDSpam,L,N\r\nDDHam,L,N\r\n");
     m_Dir.Write("lists", "# 2 1000\r\n");
     m_Dir.Write("dict-vendor", "# 2 1000" + TernSwappedCopy("\r\n"));
     m_Dir.Write("dict-local", "# 2 1000\r\n");
@@ -217,6 +217,11 @@ TEST_F(AdminTest, ModifyObjChangesAttributesAndRefusesWhatWouldHarm) {
             "OK[]");
   EXPECT_EQ(FromFiles('U', "jo", "RealAcct"), "DOMAIN\\jo");
   EXPECT_EQ(FromFiles('U', "jo", "OstrelPerms"), "A:L");
+  // A forged selection gives only the letters it names, each once.
+  EXPECT_EQ(Form("/ModifyObj", "objtype=User&objname=jo&NewMethodPerms=" + Encode("m,*:x") + "&NewMethodPerms=M" +
+                                   "&NewObjectPerms=" + Encode("U:*,S")),
+            "OK[]");
+  EXPECT_EQ(FromFiles('U', "jo", "OstrelPerms"), "M:US");
   // Cast membership: members join and leave; a user of another cast stays in it.
   EXPECT_EQ(Form("/ModifyCastMembership", "objtype=G&objname=Sales&AddTo=1&UsersToAdd=ann&ClientsToAdd=192.0.2.9"),
             "OK[]");
@@ -301,6 +306,9 @@ TEST_F(AdminTest, ListsAndDictionariesAreEditedAndReported) {
 
   EXPECT_EQ(Form("/ModifyDict", "objtype=Dictionary&objname=Spam&AddTo=1&NewWord=Free%20%20Money&Score=40&Replace=1"),
             "OK[]");
+  EXPECT_NE(FileText("dict-local").find("free money"), std::string::npos);
+  // Removing through another dictionary's page leaves the word where it is.
+  EXPECT_EQ(Form("/ModifyDict", "objtype=Dictionary&objname=Ham&RemoveFrom=1&Words=free%20money"), "OK[]");
   EXPECT_NE(FileText("dict-local").find("free money"), std::string::npos);
   EXPECT_EQ(Form("/ModifyDict", "objtype=Dictionary&objname=Spam&AddTo=1&NewWord=a%3Cb&Score=4"),
             "ERROR[Error: Invalid (or no) word/phrase supplied.  Valid word/phrase must contain only letters, numbers "
