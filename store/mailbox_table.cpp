@@ -119,18 +119,22 @@ CTernOpenMailbox CTernMailboxTable::OpenMailbox(std::string_view user, std::stri
   return box;
 }
 
+bool CTernMailboxTable::ReleaseUserLocked(const std::string& key) {
+  auto it = std::find_if(m_Managers.begin(), m_Managers.end(),
+                         [&key](const auto& pair) { return pair.first == key; });
+  if (it == m_Managers.end()) return true;
+  if (it->second.inUse > 0 || it->second.manager->InUse()) return false;
+  m_Managers.erase(it);
+  return true;
+}
+
 int CTernMailboxTable::DeleteUserMailboxes(std::string_view user) {
   std::string key = TernMailboxUserKey(user);
   if (key.empty()) return 1;
   // The table stays locked throughout, so that nobody makes the user's manager
   // (and directory) again while its files go.
   CTernLockGuard guard(m_Lock);
-  auto it = std::find_if(m_Managers.begin(), m_Managers.end(),
-                         [&key](const auto& pair) { return pair.first == key; });
-  if (it != m_Managers.end()) {
-    if (it->second.inUse > 0 || it->second.manager->InUse()) return 1;
-    m_Managers.erase(it);
-  }
+  if (!ReleaseUserLocked(key)) return 1;
   std::string directory = PathJoin(m_Root, key);
   if (!FileStampOf(directory).exists) return 0;
   CTernDirectory listing;
@@ -158,12 +162,7 @@ int CTernMailboxTable::SetAsideUserMailboxes(std::string_view user, std::string&
   // Locked throughout, so that nobody makes the user's manager (and directory)
   // again while it moves.
   CTernLockGuard guard(m_Lock);
-  auto it = std::find_if(m_Managers.begin(), m_Managers.end(),
-                         [&key](const auto& pair) { return pair.first == key; });
-  if (it != m_Managers.end()) {
-    if (it->second.inUse > 0 || it->second.manager->InUse()) return 1;
-    m_Managers.erase(it);
-  }
+  if (!ReleaseUserLocked(key)) return 1;
   std::string directory = PathJoin(m_Root, key);
   if (!FileStampOf(directory).exists) return 0;
   std::string aside = PathJoin(m_Root, kTernSetAsideFolder);

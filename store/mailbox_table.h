@@ -110,6 +110,9 @@ class CTernMailboxTable {
   };
 
   Entry* FindLocked(const std::string& key);
+  // Drops the user's manager so that its directory may go or move; false while
+  // the manager is held. Called with m_Lock held.
+  bool ReleaseUserLocked(const std::string& key);
   void StopCleaner();
   void CleanerLoop();
 

@@ -115,15 +115,15 @@ void AdminShowReport(AdminCall& call, const char* page, const std::string& html)
 }
 
 std::vector<std::string> AdminSplit(std::string_view text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) end = text.size();
-    if (end > start) parts.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
+  return TemplateSplit(text, separator);
+}
+
+std::vector<std::string> AdminSorted(const std::function<void(CTernList<CTernString>&)>& fill) {
+  CTernList<CTernString> list([](const CTernString& a, const CTernString& b) { return a.Compare(b, true); });
+  fill(list);
+  std::vector<std::string> out;
+  list.ForEach([&out](const CTernString& item) { out.push_back(item.Str()); });
+  return out;
 }
 
 std::string AdminTrim(std::string_view text) {

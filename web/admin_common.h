@@ -15,11 +15,14 @@
 //      handler does without.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/list.h"
+#include "base/string.h"
 #include "web/admin.h"
 #include "web/http_request.h"
 #include "web/web_context.h"
@@ -84,6 +87,8 @@ void AdminShowReport(AdminCall& call, const char* page, const std::string& html)
 
 // Text helpers.
 std::vector<std::string> AdminSplit(std::string_view text, char separator = '\x1c');
+// The names fill puts into a list, sorted without regard to case.
+std::vector<std::string> AdminSorted(const std::function<void(CTernList<CTernString>&)>& fill);
 std::string AdminTrim(std::string_view text);
 std::string AdminEscape(std::string_view text);
 // The text of a message code, formatted with one argument when it has "%s".

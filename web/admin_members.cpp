@@ -24,14 +24,6 @@
 
 namespace {
 
-std::vector<std::string> Sorted(const std::function<void(CTernList<CTernString>&)>& fill) {
-  CTernList<CTernString> list([](const CTernString& a, const CTernString& b) { return a.Compare(b, true); });
-  fill(list);
-  std::vector<std::string> out;
-  list.ForEach([&out](const CTernString& item) { out.push_back(item.Str()); });
-  return out;
-}
-
 // The record of one member or word added to or removed from a list or dictionary:
 // "Added -- entry --> list" or "Removed -- entry <-- list".
 void MemberRecord(const AdminCall& call, bool added, const std::string& entry, const std::string& target) {
@@ -125,7 +117,7 @@ void ModifyDict(AdminCall& call) {
   }
   if (call.Has("RemoveFrom")) {
     // Words are one table for all dictionaries: only this dictionary's go.
-    std::vector<std::string> own = Sorted([&](auto& l) { dictionaries->ListWords(dictionary, l); });
+    std::vector<std::string> own = AdminSorted([&](auto& l) { dictionaries->ListWords(dictionary, l); });
     for (const std::string& word : AdminSplit(call.Var("Words")))
       if (std::find(own.begin(), own.end(), word) != own.end() && dictionaries->RemoveWord(word) == 0)
         MemberRecord(call, false, word, dictionary);
@@ -156,7 +148,7 @@ int ListBox(const AdminServicesPtr& services, const TemplateCall& c) {
   if (HasParam(c, "ownerlist")) list = AdminOwnerList(list);
   std::string out = TemplateSelectOpen(c.params);
   if (services->lists && !list.empty())
-    for (const std::string& member : Sorted([&](auto& l) { services->lists->GetMembers(list, l); }))
+    for (const std::string& member : AdminSorted([&](auto& l) { services->lists->GetMembers(list, l); }))
       TemplateOption(out, member, false);
   return Write(c, out + "</select>\r\n");
 }
@@ -169,7 +161,7 @@ int WordBox(const AdminServicesPtr& services, const TemplateCall& c) {
   std::string out = TemplateSelectOpen(c.params);
   DictionaryStore* store = services->dictionaries;
   if (store && !dictionary.empty()) {
-    for (const std::string& word : Sorted([&](auto& l) { store->ListWords(dictionary, l); })) {
+    for (const std::string& word : AdminSorted([&](auto& l) { store->ListWords(dictionary, l); })) {
       int32_t score = 0, replace = 0;
       store->LookupWord(word, score, replace);
       std::string label = word + " (" + std::to_string(score) + (replace ? ", masked" : "") + ")";
@@ -202,7 +194,7 @@ int CastMemberBox(const TemplateCall& c) {
   Configuration* config = c.page.config;
   if (config && !cast.empty()) {
     for (char type : {kTypeUser, kTypeClient}) {
-      for (const std::string& name : Sorted([&](auto& l) { config->ListNames(type, l, true); })) {
+      for (const std::string& name : AdminSorted([&](auto& l) { config->ListNames(type, l, true); })) {
         std::string value;
         if (config->GetBaseAttribute(type, name, kAttrCast, value) != 0 || !TernEqualsNoCase(value, cast))
           continue;

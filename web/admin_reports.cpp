@@ -40,14 +40,6 @@ std::string Text(int code) {
   return texts.Text(code);
 }
 
-std::vector<std::string> SortedWith(const std::function<void(CTernList<CTernString>&)>& fill) {
-  CTernList<CTernString> list([](const CTernString& a, const CTernString& b) { return a.Compare(b, true); });
-  fill(list);
-  std::vector<std::string> out;
-  list.ForEach([&out](const CTernString& item) { out.push_back(item.Str()); });
-  return out;
-}
-
 // ---- AccessReport ----
 
 // A date "month/day/year" (or YYYYMMDD) as the activity log's date number; -1
@@ -145,7 +137,7 @@ void AccessReport(AdminCall& call) {
   // A cast stands for its users and clients.
   for (const std::string& cast : AdminSplit(call.Var("Casts"))) {
     for (char type : {kTypeUser, kTypeClient})
-      for (const std::string& name : SortedWith([&](auto& l) { config->ListNames(type, l, true); })) {
+      for (const std::string& name : AdminSorted([&](auto& l) { config->ListNames(type, l, true); })) {
         std::string value;
         if (config->GetBaseAttribute(type, name, kAttrCast, value) == 0 && TernEqualsNoCase(value, cast))
           (type == kTypeUser ? users : clients).push_back(name);
@@ -194,7 +186,7 @@ void ListReport(AdminCall& call) {
   for (const std::string& list : lists) {
     for (const std::string& name : {list, AdminOwnerList(list)}) {
       std::vector<std::string> members;
-      if (store) members = SortedWith([&](auto& l) { store->GetMembers(name, l); });
+      if (store) members = AdminSorted([&](auto& l) { store->GetMembers(name, l); });
       html += "<h2>" + AdminEscape(Text(kMsgList)) + " " + AdminEscape(name) + "</h2>\r\n" + MemberList(members);
     }
   }
@@ -210,7 +202,7 @@ void DictionaryReport(AdminCall& call) {
   for (const std::string& dictionary : dictionaries) {
     html += "<h2>" + AdminEscape(Text(kMsgDictionary)) + " " + AdminEscape(dictionary) + "</h2>\r\n";
     std::vector<std::string> words;
-    if (store) words = SortedWith([&](auto& l) { store->ListWords(dictionary, l); });
+    if (store) words = AdminSorted([&](auto& l) { store->ListWords(dictionary, l); });
     if (words.empty()) {
       html += "<p><i>" + AdminEscape(Text(kMsgNoMatchingRecords)) + "</i></p>\r\n";
       continue;

@@ -254,11 +254,7 @@ bool EventValue(const TemplateCall& c, const std::string& attribute, std::string
 }
 
 std::vector<std::string> SortedNames(Configuration& config, char type) {
-  CTernList<CTernString> list([](const CTernString& a, const CTernString& b) { return a.Compare(b, true); });
-  config.ListNames(type, list, true);
-  std::vector<std::string> out;
-  list.ForEach([&out](const CTernString& item) { out.push_back(item.Str()); });
-  return out;
+  return AdminSorted([&](auto& l) { config.ListNames(type, l, true); });
 }
 
 // A readable form of an event's schedule.

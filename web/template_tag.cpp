@@ -189,3 +189,15 @@ std::string TemplateEscapeQuotes(std::string_view text) {
   for (char c : text) out += c == '"' ? std::string("&quot;") : std::string(1, c);
   return out;
 }
+
+std::vector<std::string> TemplateSplit(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) parts.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}

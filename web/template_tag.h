@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The parameters of a tag: key to unquoted value (a word without "=" has an empty
 // value). A key given twice keeps its last value.
@@ -46,5 +47,7 @@ TemplateStatement TemplateSplitStatement(std::string_view text);
 
 // Replaces "&", "<", ">" and the double quote by their character references.
 std::string TemplateEscape(std::string_view text);
+// The non-empty pieces of text between separators.
+std::vector<std::string> TemplateSplit(std::string_view text, char separator);
 // Only the double quote (hidden variables as first written).
 std::string TemplateEscapeQuotes(std::string_view text);

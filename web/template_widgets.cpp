@@ -32,18 +32,6 @@ std::string Variable(const TemplateCall& c, const std::string& name) {
 
 void Write(const TemplateCall& c, std::string_view text) { c.page.request.Write(text); }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(separator, start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
 // The object the page is about: the request variables `objtype` (its first letter)
 // and `objname`, and the event `Event`.
 struct CurrentObject {
@@ -101,7 +89,7 @@ int ShowAttr(const TemplateCall& c, bool onePerLine) {
     Attribute(c, key, false, value);
     std::string text;
     if (onePerLine) {
-      for (const std::string& entry : Split(value, kSeparator)) text += TemplateEscape(entry) + "\r\n";
+      for (const std::string& entry : TemplateSplit(value, kSeparator)) text += TemplateEscape(entry) + "\r\n";
     } else {
       text = TemplateEscape(value);
     }
@@ -165,7 +153,7 @@ std::vector<std::string> Preselected(const TemplateCall& c) {
   std::string value;
   if (Has(c.params, "useobjvalue")) Attribute(c, TemplateParam(c.params, "name"), false, value);
   else if (Has(c.params, "useeventvalue")) Attribute(c, TemplateParam(c.params, "name"), true, value);
-  return Split(value, kSeparator);
+  return TemplateSplit(value, kSeparator);
 }
 
 bool Contains(const std::vector<std::string>& entries, const std::string& name) {
@@ -222,7 +210,7 @@ int TBox(const TemplateCall& c) {
     c.page.config->GetBaseAttribute(o.type, Variable(c, "objname"), TemplateParam(c.params, "name"), value);
   std::string current = TemplateParam(c.params, "value");
   std::string out = TemplateSelectOpen(c.params);
-  for (const std::string& entry : Split(value, kSeparator)) TemplateOption(out, entry, entry == current);
+  for (const std::string& entry : TemplateSplit(value, kSeparator)) TemplateOption(out, entry, entry == current);
   Write(c, out + "</select>\r\n");
   return kTemplateDone;
 }
@@ -311,7 +299,7 @@ long FormDate(const TemplateCall& c) {
 int ParseEventTime(const TemplateCall& c) {
   // Weekday boxes of a daily event arrive as several values of When.
   std::string when;
-  for (const std::string& part : Split(Variable(c, "When"), kSeparator)) when += part;
+  for (const std::string& part : TemplateSplit(Variable(c, "When"), kSeparator)) when += part;
   bool daily = !when.empty() && when.find_first_not_of("0123456") == std::string::npos;
   long date = 0, start = 0, end = 0, repeat = 1;
   bool ok = when == "D" || when == "E" || daily;

@@ -63,7 +63,21 @@ def start_chromium(profile_dir):
 
 
 class BrowserSteps:
-    """What a browser test does on a page; the class sets self.driver."""
+    """What a browser test does on a page; start_browser sets cls.driver."""
+
+    @classmethod
+    def start_browser(cls):
+        """Headless Chromium with a profile of its own, as cls.driver."""
+        cls.profile = tempfile.TemporaryDirectory(prefix="ostrel-chromium-")
+        cls.driver = start_chromium(cls.profile.name)
+
+    @classmethod
+    def close_browser(cls):
+        """Closes the browser and the installation cls.inst."""
+        cls.driver.quit()
+        cls.profile.cleanup()
+        cls.inst.close()
+        print("\nScreenshots: " + SHOTS, file=sys.stderr)
 
     def shot(self, name):
         self.driver.save_screenshot(os.path.join(SHOTS, name + ".png"))

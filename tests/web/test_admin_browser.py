@@ -9,19 +9,16 @@ read back from disk. A screenshot of each page goes into OSTREL_SCREENSHOTS.
 
 Run with /usr/bin/python3, which imports Debian's python3-selenium.
 """
-import datetime
 import glob
 import os
-import re
 import sys
-import tempfile
 import unittest
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_browser import SHOTS, BrowserInstallation, BrowserSteps, start_chromium  # noqa: E402
+from ostrel_browser import BrowserInstallation, BrowserSteps  # noqa: E402
 from ostrel_system import can_connect, free_port, wait_for  # noqa: E402
 
 ADMIN_PASSWORD = "admin pass 19"
@@ -92,15 +89,11 @@ class AdminBrowserTest(BrowserSteps, unittest.TestCase):
         cls.inst.set_password("rita", REPORTER_PASSWORD)
         cls.base = cls.inst.start_serving()
         cls.files = Files(cls.inst)
-        cls.profile = tempfile.TemporaryDirectory(prefix="ostrel-chromium-")
-        cls.driver = start_chromium(cls.profile.name)
+        cls.start_browser()
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.profile.cleanup()
-        cls.inst.close()
-        print("\nScreenshots: " + SHOTS, file=sys.stderr)
+        cls.close_browser()
 
     # ---- steps ----
 

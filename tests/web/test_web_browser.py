@@ -14,14 +14,13 @@ import glob
 import http.server
 import os
 import sys
-import tempfile
 import threading
 import unittest
 
 from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_browser import SHOTS, BrowserInstallation, BrowserSteps, start_chromium  # noqa: E402
+from ostrel_browser import BrowserInstallation, BrowserSteps  # noqa: E402
 from ostrel_system import free_port  # noqa: E402
 
 PASSWORD = "correct horse 7"
@@ -54,17 +53,13 @@ class WebBrowserTest(BrowserSteps, unittest.TestCase):
         ForeignSite.target = cls.base
         cls.foreign = http.server.HTTPServer(("127.0.0.1", free_port()), ForeignSite)
         threading.Thread(target=cls.foreign.serve_forever, daemon=True).start()
-        cls.profile = tempfile.TemporaryDirectory(prefix="ostrel-chromium-")
-        cls.driver = start_chromium(cls.profile.name)
+        cls.start_browser()
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
         cls.foreign.shutdown()
         cls.foreign.server_close()
-        cls.profile.cleanup()
-        cls.inst.close()
-        print("\nScreenshots: " + SHOTS, file=sys.stderr)
+        cls.close_browser()
 
     def test_login_pages_logoff_and_refusals(self):
         d = self.driver
