@@ -142,6 +142,26 @@ std::string AdminText(int code, const std::string& argument) {
   return TernFormat(text, {argument});
 }
 
+std::string AdminPermLetters(std::string_view text, bool methods) {
+  std::string_view allowed = methods ? "ADMGSR" : "SUCGLD";
+  std::string out;
+  for (char c : text) {
+    char upper = TernUpperAscii(c);
+    if (allowed.find(upper) != std::string_view::npos && out.find(upper) == std::string::npos) out += upper;
+  }
+  return out;
+}
+
+std::string AdminPermsSide(std::string_view perms, bool methods) {
+  std::string letters;
+  for (const std::string& item : AdminSplit(perms, ',')) {
+    size_t colon = item.find(':');
+    if (colon != std::string::npos) letters += methods ? item.substr(0, colon) : item.substr(colon + 1);
+    else if (item.size() == 2) letters += methods ? item[0] : item[1];
+  }
+  return AdminPermLetters(letters, methods);
+}
+
 std::string AdminOwnerList(const std::string& list) { return "owner-" + list; }
 
 WebHandler AdminHandler(const AdminServicesPtr& services, void (*fn)(AdminCall& call)) {

@@ -93,6 +93,12 @@ std::string AdminTrim(std::string_view text);
 std::string AdminEscape(std::string_view text);
 // The text of a message code, formatted with one argument when it has "%s".
 std::string AdminText(int code, const std::string& argument = "");
+// The action letters ("ADMGSR", with methods) or the type letters ("SUCGLD") of
+// text, upper case, each once, in the order they come.
+std::string AdminPermLetters(std::string_view text, bool methods);
+// Those letters on one side of every item of a permission list ("MD:UC", or codes
+// such as "MU"): what the two permission selections show of it.
+std::string AdminPermsSide(std::string_view perms, bool methods);
 // "owner-" + name: the list of a list's owners.
 std::string AdminOwnerList(const std::string& list);
 

@@ -217,14 +217,7 @@ int PermsBox(const TemplateCall& c) {
   bool methods = TemplateParam(c.params, "kind") != "object";
   std::string perms;
   if (c.page.config) c.page.config->GetBaseAttribute(kTypeUser, Variable(c, "objname"), "OstrelPerms", perms);
-  // The letters on the chosen side of every item ("MD:UC", or codes such as "MU").
-  std::string held;
-  for (const std::string& item : AdminSplit(perms, ',')) {
-    size_t colon = item.find(':');
-    if (colon != std::string::npos) held += methods ? item.substr(0, colon) : item.substr(colon + 1);
-    else if (item.size() == 2) held += methods ? item[0] : item[1];
-  }
-  for (char& ch : held) ch = TernUpperAscii(ch);
+  std::string held = AdminPermsSide(perms, methods);
   std::string out = TemplateSelectOpen(c.params);
   for (const auto& [letter, label] : methods ? kMethods : kObjects) {
     out += "<option value=\"" + std::string(1, letter) + "\"" +

@@ -1,5 +1,6 @@
 // The handlers that add, delete and modify configuration objects, and cast
 // membership.
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -227,16 +228,8 @@ bool GrantsOnlyHeld(const std::string& list, const std::string& held) {
 
 // The permission list of the two selections: their letters only, each once, so
 // that no ':', ',' or '*' of a forged form makes more of the list than was chosen.
-std::string PermsFromForm(const AdminCall& call) {
-  auto letters = [&call](const char* variable, std::string_view allowed) {
-    std::string out;
-    for (char c : call.Var(variable)) {
-      char upper = TernUpperAscii(c);
-      if (allowed.find(upper) != std::string_view::npos && out.find(upper) == std::string::npos) out += upper;
-    }
-    return out;
-  };
-  std::string methods = letters("NewMethodPerms", "ADMGSR"), objects = letters("NewObjectPerms", "SUCGLD");
+// Empty selections give an empty list.
+std::string PermsFromForm(const std::string& methods, const std::string& objects) {
   return methods.empty() && objects.empty() ? "" : methods + ":" + objects;
 }
 
@@ -273,10 +266,21 @@ bool CollectChanges(AdminCall& call, Configuration& config, const std::string& n
     changes.emplace_back(kAttrMailQuota, "0");
   }
   if (call.Has("PermsShown") || call.Has("NewMethodPerms") || call.Has("NewObjectPerms")) {
-    std::string perms = PermsFromForm(call), current;
+    std::string current;
     config.GetBaseAttribute(call.type, name, kAttrOstrelPerms, current);
+    std::string methods = AdminPermLetters(call.Var("NewMethodPerms"), true);
+    std::string objects = AdminPermLetters(call.Var("NewObjectPerms"), false);
+    // The selections show a list of several items ("A:U,R:SUCGLD") as all its
+    // letters: sent back as shown, they leave it as it is rather than widen it.
+    auto sorted = [](std::string s) {
+      std::sort(s.begin(), s.end());
+      return s;
+    };
+    bool asShown = sorted(methods) == sorted(AdminPermsSide(current, true)) &&
+                   sorted(objects) == sorted(AdminPermsSide(current, false));
+    std::string perms = PermsFromForm(methods, objects);
     bool mayGrant = call.type == kTypeUser && call.Holds(std::string("G") + call.type) && !Untouchable(call, name);
-    if (perms != current && mayGrant) {
+    if (perms != current && !asShown && mayGrant) {
       if (!GrantsOnlyHeld(perms, call.user.perms)) {
         AdminRefuse(call, kMsgAttemptedModify);
         return false;

@@ -40,6 +40,14 @@ std::string Text(int code) {
   return texts.Text(code);
 }
 
+// The shared steps of a report. Its permission is R with the type of what it
+// shows (the activity log and the diagnostics belong to the System), not with
+// whatever type the form names.
+bool ReportBegin(AdminCall& call, const char* handler, const char* type) {
+  call.request.ReplaceVariable("objtype", type);
+  return AdminBegin(call, {handler, 'R', kMsgAttemptedReport, false});
+}
+
 // ---- AccessReport ----
 
 // A date "month/day/year" (or YYYYMMDD) as the activity log's date number; -1
@@ -125,7 +133,7 @@ bool Mentions(const CTernActivityRecord& record, const std::string& text) {
 }
 
 void AccessReport(AdminCall& call) {
-  if (!AdminBegin(call, {"AccessReport", 'R', kMsgAttemptedReport, false})) return;
+  if (!ReportBegin(call, "AccessReport", "System")) return;
   Configuration* config = AdminConfig(call);
   if (!config) return;
   long fromDate = DateNumber(call.Var("FromDate")), toDate = DateNumber(call.Var("ToDate"));
@@ -179,7 +187,7 @@ std::string MemberList(const std::vector<std::string>& members) {
 }
 
 void ListReport(AdminCall& call) {
-  if (!AdminBegin(call, {"ListReport", 'R', kMsgAttemptedReport, false})) return;
+  if (!ReportBegin(call, "ListReport", "List")) return;
   std::vector<std::string> lists = AdminSplit(call.Var("Lists"));
   std::string html;
   ListStore* store = call.services.lists;
@@ -195,7 +203,7 @@ void ListReport(AdminCall& call) {
 }
 
 void DictionaryReport(AdminCall& call) {
-  if (!AdminBegin(call, {"DictionaryReport", 'R', kMsgAttemptedReport, false})) return;
+  if (!ReportBegin(call, "DictionaryReport", "Dictionary")) return;
   std::vector<std::string> dictionaries = AdminSplit(call.Var("Dictionaries"));
   DictionaryStore* store = call.services.dictionaries;
   std::string html;
@@ -236,7 +244,7 @@ std::string Items(const std::string& value) {
 }
 
 void ShowSettings(AdminCall& call) {
-  if (!AdminBegin(call, {"ShowSettings", 'R', kMsgAttemptedReport, false})) return;
+  if (!ReportBegin(call, "ShowSettings", "User")) return;
   Configuration* config = AdminConfig(call);
   if (!config) return;
   std::string user = AdminTrim(call.Var("User")), client = AdminTrim(call.Var("Client"));
@@ -313,9 +321,8 @@ std::string FileListing(const std::string& path) {
 }
 
 void Diag(AdminCall& call) {
-  // The diagnostics concern the whole installation: the code is RS.
-  call.request.ReplaceVariable("objtype", "System");
-  if (!AdminBegin(call, {"Diag", 'R', kMsgAttemptedReport, false})) return;
+  // The diagnostics concern the whole installation.
+  if (!ReportBegin(call, "Diag", "System")) return;
   const WebAdminServices& s = call.services;
   int64_t cached = s.mailboxes ? s.mailboxes->CachedMessages() : 0;
   std::string html = "<p>Cached Messages: " + std::to_string(cached) + "</p>\r\n<dl class=\"facts\">\r\n";

@@ -222,6 +222,14 @@ TEST_F(AdminTest, ModifyObjChangesAttributesAndRefusesWhatWouldHarm) {
                                    "&NewObjectPerms=" + Encode("U:*,S")),
             "OK[]");
   EXPECT_EQ(FromFiles('U', "jo", "OstrelPerms"), "M:US");
+  // A list of several items comes back from the page as the letters it showed,
+  // which leave it as it was instead of granting every pair of them.
+  ASSERT_EQ(Config().SetAttribute('U', "jo", "OstrelPerms", "A:U,R:L", true), 0);
+  EXPECT_EQ(Form("/ModifyObj", "objtype=User&objname=jo&UseQuota=Yes&QuotaVal=30&PermsShown=1"
+                               "&NewMethodPerms=R&NewMethodPerms=A&NewObjectPerms=U&NewObjectPerms=L"),
+            "OK[]");
+  EXPECT_EQ(FromFiles('U', "jo", "MailQuota"), "30");
+  EXPECT_EQ(FromFiles('U', "jo", "OstrelPerms"), "A:U,R:L");
   // Cast membership: members join and leave; a user of another cast stays in it.
   EXPECT_EQ(Form("/ModifyCastMembership", "objtype=G&objname=Sales&AddTo=1&UsersToAdd=ann&ClientsToAdd=192.0.2.9"),
             "OK[]");
@@ -390,4 +398,15 @@ TEST_F(AdminTest, ReportsEscapeWhatTheyShow) {
   EXPECT_NE(diag.find("File <b>" + m_Dir.File("dictionaries") + "</b>:<br>\r\n<i>Cannot open</i>"), std::string::npos);
   // Report rights only: reports yes, Diag needs RS which rita has; ann has none.
   EXPECT_TRUE(Form("/ListReport", "objtype=List&Lists=staff", Session("ann")).starts_with("ERROR[Error: Your"));
+  // Each report needs R for what it shows, whatever type the form names.
+  ASSERT_EQ(Config().SetAttribute('U', "rita", "OstrelPerms", "R:U", true), 0);
+  std::string rita = Session("rita");
+  for (const char* form : {"/DictionaryReport?objtype=User&Dictionaries=Spam", "/ListReport?objtype=User&Lists=staff",
+                           "/AccessReport?objtype=User&FromDate=1%2F1%2F2026&ToDate=1%2F2%2F2026",
+                           "/Diag?objtype=User"}) {
+    std::string path(form);
+    size_t mark = path.find('?');
+    EXPECT_TRUE(Form(path.substr(0, mark), path.substr(mark + 1), rita).starts_with("ERROR[Error: Your")) << form;
+  }
+  EXPECT_TRUE(Form("/ShowSettings", "objtype=List&User=jo", rita).starts_with("REPORT "));
 }
