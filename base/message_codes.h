@@ -508,3 +508,7 @@ inline constexpr int kMsgDec = 469;
 // Dictionary scoring and the test message.
 inline constexpr int kMsgFound = 470;
 inline constexpr int kMsgTestMessage = 471;
+
+// Delivery: the approval secret, envelopes that cannot be read.
+inline constexpr int kMsgApprovalSecretUnusable = 472;
+inline constexpr int kMsgEnvelopeMovedAside = 473;

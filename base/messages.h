@@ -8,7 +8,7 @@
 #include "base/lock.h"
 
 namespace ternmsg {
-constexpr int kMessageCount = 472;  // codes 0 to 471 in each language block
+constexpr int kMessageCount = 474;  // codes 0 to 473 in each language block
 extern const char* const g_EnglishTexts[kMessageCount];
 }  // namespace ternmsg
 
@@ -20,7 +20,7 @@ class CTernMessages {
  public:
   CTernMessages();
 
-  // The text of code in the current language. A code outside 0..471, one with no
+  // The text of code in the current language. A code outside 0..473, one with no
   // text, or a language without texts yields the empty string, never a null pointer.
   const char* Text(int code);
   // The name of a language: the text of code `language` in the current language.

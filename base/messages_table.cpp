@@ -478,6 +478,8 @@ const char* const g_EnglishTexts[kMessageCount] = {
     /* 469 */ "Dec",
     /* 470 */ "Found",
     /* 471 */ "Test message, ok!",
+    /* 472 */ "Approval requests cannot be signed: the secret file %s cannot be read.",
+    /* 473 */ "Queued message %s cannot be read; its envelope is kept as %s.",
 };
 
 }  // namespace ternmsg
