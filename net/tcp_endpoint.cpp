@@ -113,6 +113,44 @@ bool CTernTcpEndpoint::ConnectLocked() {
   return false;
 }
 
+bool CTernTcpEndpoint::ConnectWithin(const CTernNetAddress& address, long milliseconds,
+                                     const std::function<bool()>& cancelled) {
+  using Clock = std::chrono::steady_clock;
+  constexpr long kSliceMs = 250;
+  CTernLockGuard guard(m_Lock);
+  switch (m_State.load()) {
+    case TernTcpState::Connected: Report(TernEventType::Error, 115, DescribeLocked()); return false;
+    case TernTcpState::Listening: Report(TernEventType::Error, 116, DescribeLocked()); return false;
+    case TernTcpState::Disconnected: break;
+  }
+  m_Address = address;
+  std::vector<uint32_t> addresses;
+  if (!m_Address.Resolve(addresses)) return false;
+  ResetLocked();
+  auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    PlatformSocket s = NewSocketLocked();
+    int state = PlatformSocketConnectStart(s, addresses[i], m_Address.Port());
+    while (state == 1) {
+      long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0 || (cancelled && cancelled())) {
+        state = -1;
+        break;
+      }
+      int waited = PlatformSocketConnectWait(s, std::min(left, kSliceMs));
+      if (waited != 0) state = waited > 0 ? 0 : -1;
+    }
+    if (state == 0) {
+      m_Socket = s;
+      m_State = TernTcpState::Connected;
+      return true;
+    }
+    ReleaseLocked(s, i);
+    if (cancelled && cancelled()) break;
+  }
+  return false;
+}
+
 bool CTernTcpEndpoint::Listen(const CTernNetAddress& address) {
   CTernLockGuard guard(m_Lock);
   switch (m_State.load()) {

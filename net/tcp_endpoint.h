@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,12 @@ class CTernTcpEndpoint {
   // listening). 122 when the address yields no IPv4 address.
   bool Connect();
   bool Connect(const CTernNetAddress& address);
+  // Connects to address within milliseconds, trying its IPv4 addresses in order,
+  // each with what is left of the time. cancelled, when given, is asked between
+  // waits of at most 250 ms; a true answer gives up. Refusals and time-outs are the
+  // caller's to record (nothing is reported). REQUIRES: disconnected (115, 116).
+  bool ConnectWithin(const CTernNetAddress& address, long milliseconds,
+                     const std::function<bool()>& cancelled = {});
 
   // Binds to the address's IPv4 addresses in turn (129 for each failure; the
   // wildcard address when it yields none) and listens with kTernListenBacklog (130).

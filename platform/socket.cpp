@@ -2,6 +2,7 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -100,6 +101,31 @@ int PlatformSocketConnect(PlatformSocket s, uint32_t address, uint16_t port) {
   if (err == 0) return 0;
   errno = err;
   return -1;
+}
+
+int PlatformSocketConnectStart(PlatformSocket s, uint32_t address, uint16_t port) {
+  int flags = fcntl(s, F_GETFL);
+  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+  sockaddr_in a = Make(address, port);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+    return fcntl(s, F_SETFL, flags) == 0 ? 0 : -1;
+  return errno == EINPROGRESS || errno == EINTR ? 1 : -1;
+}
+
+int PlatformSocketConnectWait(PlatformSocket s, long milliseconds) {
+  pollfd p{s, POLLOUT, 0};
+  int rc = poll(&p, 1, milliseconds > 0 ? static_cast<int>(milliseconds) : 0);
+  if (rc == 0) return 0;
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  int err = 0;
+  socklen_t length = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &length) != 0) return -1;
+  if (err != 0) {
+    errno = err;
+    return -1;
+  }
+  int flags = fcntl(s, F_GETFL);
+  return flags >= 0 && fcntl(s, F_SETFL, flags & ~O_NONBLOCK) == 0 ? 1 : -1;
 }
 
 int PlatformSocketLocalName(PlatformSocket s, uint32_t& address, uint16_t& port) {

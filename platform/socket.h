@@ -44,6 +44,13 @@ int PlatformSocketListen(PlatformSocket s, int backlog);
 // The accepted socket, with the peer's address and port.
 PlatformSocket PlatformSocketAccept(PlatformSocket s, uint32_t& address, uint16_t& port);
 int PlatformSocketConnect(PlatformSocket s, uint32_t address, uint16_t port);
+// A connection in two steps, so that the caller bounds the wait and may give up
+// between waits. Start: 0 when connected at once, 1 when the connection is under
+// way, -1 on failure. Wait: up to milliseconds for a connection under way; 1 when it
+// is made (the socket blocks again, as every other socket does), 0 when it is still
+// under way, -1 when it failed (the reason in PlatformSocketError()).
+int PlatformSocketConnectStart(PlatformSocket s, uint32_t address, uint16_t port);
+int PlatformSocketConnectWait(PlatformSocket s, long milliseconds);
 
 int PlatformSocketLocalName(PlatformSocket s, uint32_t& address, uint16_t& port);
 int PlatformSocketPeerName(PlatformSocket s, uint32_t& address, uint16_t& port);
