@@ -1,0 +1,74 @@
+// The approval secret, the signature of an approval request and its verification.
+#include "transport/approval.h"
+
+#include <mutex>
+
+#include "base/ascii.h"
+#include "base/disk_file.h"
+#include "base/message_codes.h"
+#include "base/report.h"
+#include "base/sha256.h"
+#include "message/message.h"
+
+namespace {
+
+std::mutex g_SecretLock;  // guards g_Secret
+std::string g_Secret;
+
+std::string Secret() {
+  std::lock_guard<std::mutex> guard(g_SecretLock);
+  return g_Secret;
+}
+
+// Each field with its length before it, so that no two different triples sign the
+// same text.
+std::string SignedText(std::string_view identifier, std::string_view sender, std::string_view recipient) {
+  std::string text;
+  for (std::string_view field : {identifier, sender, recipient}) {
+    text += std::to_string(field.size());
+    text += ':';
+    text.append(field);
+  }
+  return text;
+}
+
+}  // namespace
+
+bool TernLoadApprovalSecret(const std::string& path) {
+  CTernDiskFile file(path, TernFileMode::ReadOnly | TernFileMode::NoLock);
+  std::string secret;
+  bool read = file.Open() && file.Read(secret) >= 0;
+  file.Close();
+  if (!read || secret.size() < kApprovalSecretSize) {
+    TernReportEventF(TernEventType::Warning, kMsgApprovalSecretUnusable, path);
+    secret.clear();
+  }
+  TernSetApprovalSecret(std::move(secret));
+  return !Secret().empty();
+}
+
+void TernSetApprovalSecret(std::string secret) {
+  std::lock_guard<std::mutex> guard(g_SecretLock);
+  g_Secret = std::move(secret);
+}
+
+std::string TernApprovalSignature(std::string_view identifier, std::string_view sender,
+                                  std::string_view recipient) {
+  std::string secret = Secret();
+  if (secret.empty()) return "";
+  return TernDigestHex(TernHmacSha256(secret, SignedText(identifier, sender, recipient)));
+}
+
+bool TernApprovalVerifies(CTernMessage& notice) {
+  std::string identifier, sender, recipient, signature;
+  if (!notice.FindHeader(kApprovalIdField, identifier) || !notice.FindHeader(kApprovalFromField, sender) ||
+      !notice.FindHeader(kApprovalToField, recipient) ||
+      !notice.FindHeader(kApprovalSignatureField, signature))
+    return false;
+  std::string expected = TernApprovalSignature(identifier, sender, recipient);
+  return !expected.empty() && TernEqualInConstantTime(expected, signature);
+}
+
+bool TernIsApprovalField(std::string_view name) {
+  return TernBeginsNoCase(name, "X-Notify-") || TernEqualsNoCase(name, kApprovalIdField);
+}
