@@ -72,3 +72,19 @@ bool TernApprovalVerifies(CTernMessage& notice) {
 bool TernIsApprovalField(std::string_view name) {
   return TernBeginsNoCase(name, "X-Notify-") || TernEqualsNoCase(name, kApprovalIdField);
 }
+
+bool CTernApprovalFieldFilter::Keep(std::string_view piece, bool beginsLine) {
+  if (!m_InHeader) return true;
+  if (!beginsLine || piece.empty()) return !m_Dropping;
+  if (piece == "\r\n" || piece == "\n") {
+    m_InHeader = false;
+    m_Dropping = false;
+    return true;
+  }
+  if (piece[0] == ' ' || piece[0] == '\t') return !m_Dropping;
+  size_t colon = piece.find(':');
+  std::string_view name = piece.substr(0, colon);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  m_Dropping = colon != std::string_view::npos && TernIsApprovalField(name);
+  return !m_Dropping;
+}

@@ -54,3 +54,16 @@ bool TernApprovalVerifies(CTernMessage& notice);
 // Whether name is a header field that only this server may write: X-Notify-*
 // (the signature among them) and X-OldSMTP-ID, in any letter case.
 bool TernIsApprovalField(std::string_view name);
+
+// Drops the approval fields from a message's header while it is received: each
+// piece of text passes through Keep with whether it begins a line (a long line may
+// come in several pieces), and is kept when the answer is true. Folded lines go
+// with their field; the header ends at the first empty line.
+class CTernApprovalFieldFilter {
+ public:
+  bool Keep(std::string_view piece, bool beginsLine);
+
+ private:
+  bool m_InHeader = true;
+  bool m_Dropping = false;
+};

@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/registry_file.h"
 #include "platform/registry_file_tcpip.h"
+#include "transport/approval.h"
 #include "transport/content_filter.h"
 #include "transport/smtp_relay.h"
 
@@ -339,8 +340,11 @@ std::string SMTP::Session::ReceivedHeader() const {
 bool SMTP::Session::ReceiveData(long maxSize, bool& oversized, int& writeFailures) {
   std::string out;
   long stored = 0;
-  auto emit = [&](std::string_view bytes) {
-    if (oversized) return;
+  // Fields that only this server may write (approval requests) are dropped from
+  // the header as it comes in.
+  CTernApprovalFieldFilter fields;
+  auto emit = [&](std::string_view bytes, bool beginsLine) {
+    if (oversized || !fields.Keep(bytes, beginsLine)) return;
     stored += static_cast<long>(bytes.size());
     if (stored > maxSize) {
       oversized = true;  // the rest is read but no longer kept
@@ -365,7 +369,7 @@ bool SMTP::Session::ReceiveData(long maxSize, bool& oversized, int& writeFailure
     bool complete = p.ends_with("\r\n");
     if (!complete && !overlong) return false;  // time-out or peer gone within a line
     if (pendingCR && p.front() == '\n') {
-      emit("\n");
+      emit("\n", false);
       p.remove_prefix(1);
       lineStart = true;
     }
@@ -375,7 +379,7 @@ bool SMTP::Session::ReceiveData(long maxSize, bool& oversized, int& writeFailure
       if (p == ".\r\n") break;
       if (p.front() == '.') p.remove_prefix(1);  // dot removal, also at a long line's start
     }
-    emit(p);
+    emit(p, lineStart);
     lineStart = complete;
     pendingCR = !complete && !p.empty() && p.back() == '\r';
   }

@@ -94,6 +94,25 @@ TEST_F(SmtpMessage, DotsAreRemovedAndASingleDotEndsTheData) {
   EXPECT_TRUE(Body(id).ends_with("\r\n\r\n.a\r\n..\r\n \r\nmid.dle\r\n")) << Body(id);
 }
 
+TEST_F(SmtpMessage, ApprovalFieldsFromOutsideAreDropped) {
+  // Only this server writes the fields of an approval request: forged ones go, in
+  // any letter case and with their folded lines, long ones included; the same
+  // words in the body stay.
+  auto c = Connect();
+  std::string data = "Subject: approve me\r\nX-OldSMTP-ID: M1\r\nx-notify-from: boss@example.org\r\n"
+                     "X-Notify-To:\r\n jo@example.org\r\n\tfolded\r\nX-Notify-Signature : " +
+                     std::string(5000, 'f') + "\r\nX-Notify: also\r\nX-Notified-By: stays\r\n\r\n"
+                     "X-Notify-From: in the body\r\n";
+  std::string id = Identifier(SendMessage(*c, "<a@example.net>", {"<jo@example.org>"}, data));
+  ASSERT_FALSE(id.empty());
+  std::string body = Body(id);
+  std::string kept = "Subject: approve me\r\nX-Notify: also\r\nX-Notified-By: stays\r\n";
+  EXPECT_NE(body.find(kept), std::string::npos) << body;
+  EXPECT_TRUE(body.ends_with("\r\n\r\nX-Notify-From: in the body\r\n")) << body;
+  for (const char* gone : {"X-OldSMTP", "notify-from: boss", "X-Notify-To", "folded", "Signature", "fff"})
+    EXPECT_EQ(body.find(gone), std::string::npos) << gone;
+}
+
 TEST_F(SmtpMessage, LongLinesArriveWholeAndInOrder) {
   auto c = Connect();
   std::string a(8000, 'a'), b = "." + std::string(4095, 'b'), d(4094, 'd'), e(4096, 'e');
