@@ -104,10 +104,10 @@ bool CTernNotice::AppendCopy(CTernQueuedMessage& original, bool headerOnly) {
 bool CTernNotice::Queue(const std::string& reference) {
   if (!m_Message) return false;
   bool saved = m_Message->CloseBody(true);
-  if (saved) saved = FilterMessage(*m_Message, m_Context.lists) == 0;
+  if (saved) saved = FilterMessage(*m_Message, {m_Context.lists, FilterDictionaries()}) == 0;
   if (saved) {
     m_Message->MarkComplete();
-    saved = m_Message->SaveEnvelope(true);
+    saved = m_Message->SaveEnvelope();
   }
   if (!saved) return Fail(kMsgInternalError, kMsgCouldNotSaveMessage);
   if (!m_Context.fastQueue ||
