@@ -182,7 +182,10 @@ std::unique_ptr<CTernQueuedMessage> CTernQueue::Take() {
     if (busy) {
       ++it;  // someone else works on it
     } else {
-      it = m_Entries.erase(it);  // missing or broken: its files stay for inspection
+      // Missing (finished elsewhere) or broken: a broken envelope is set aside with
+      // an event, and the files stay for inspection.
+      CTernQueuedMessage::SetAside(it->identifier, m_Directory);
+      it = m_Entries.erase(it);
       dropped = true;
     }
   }

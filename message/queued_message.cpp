@@ -69,6 +69,21 @@ bool CTernQueuedMessage::IsValidIdentifier(std::string_view identifier) {
   return true;
 }
 
+bool CTernQueuedMessage::SetAside(const std::string& identifier, const std::string& directory) {
+  if (!IsValidIdentifier(identifier)) return false;
+  std::string path = PathJoin(directory, identifier + ".env");
+  CTernDiskFile file(path, TernFileMode::ReadOnly | TernFileMode::NoLock);
+  std::string text;
+  bool read = file.Open() && file.Read(text) >= 0;
+  file.Close();
+  TernEnvelope envelope;
+  if (!read || text.empty() || TernParseEnvelope(text, envelope)) return false;
+  std::string aside = path + ".bad";
+  if (!FileRename(path, aside, false)) return false;
+  TernReportEventF(TernEventType::Error, kMsgEnvelopeMovedAside, identifier, aside);
+  return true;
+}
+
 std::string CTernQueuedMessage::EnvelopePath() const {
   return PathJoin(m_Directory, m_Identifier + ".env");
 }

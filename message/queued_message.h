@@ -54,6 +54,12 @@ class CTernQueuedMessage {
   // Identifiers are 1 to 64 letters, digits, "-" and "_", so that one can never
   // name a file outside the queue directory.
   static bool IsValidIdentifier(std::string_view identifier);
+  // Sets aside the envelope of identifier in directory when it holds text that is
+  // not an envelope: it is renamed to I.env.bad (the body stays) and message 473
+  // reports it, so that a broken message is kept for inspection, never dropped
+  // silently. An empty envelope (a message being made) and one that cannot be read
+  // now are left alone. True when the envelope was set aside.
+  static bool SetAside(const std::string& identifier, const std::string& directory);
 
   const std::string& Identifier() const { return m_Identifier; }
   const std::string& Directory() const { return m_Directory; }
