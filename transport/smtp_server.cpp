@@ -24,6 +24,7 @@
 #include "platform/registry_file_tcpip.h"
 #include "transport/approval.h"
 #include "transport/content_filter.h"
+#include "transport/delivery.h"
 #include "transport/smtp_relay.h"
 
 namespace {
@@ -534,7 +535,13 @@ void SMTP::ProcessJob(CTernTcpEndpoint& connection, int /*number*/) {
 }
 
 void SMTP::Background(int /*number*/) {
-  // Each wake-up (a message accepted, or the stop) is looked at once a second at
-  // the latest; the delivery of queued mail is not done by this server yet.
-  while (!StopRequested() && !BackgroundSurplus()) m_DeliveryEvent.Wait(1000);
+  while (!StopRequested()) {
+    if (CTernDelivery* delivery = m_Delivery.load()) {
+      delivery->Thread(m_DeliveryEvent, [this] { return StopRequested(); },
+                       [this] { return BackgroundSurplus(); });
+      return;
+    }
+    if (BackgroundSurplus()) return;
+    m_DeliveryEvent.Wait(1000);
+  }
 }

@@ -33,6 +33,7 @@
 #include "net/tcp_server.h"
 #include "platform/sync.h"
 
+class CTernDelivery;
 class CTernQueue;
 class CTernQueuedMessage;
 class ListStore;
@@ -81,6 +82,11 @@ class SMTP : public CTernTcpServer {
   int DeliverySetting() const;
   // Signalled once per accepted message (and once per delivery thread at stop).
   PlatformEvent& DeliveryEvent() { return m_DeliveryEvent; }
+  // Wakes one delivery thread: mail has been queued (web mail, bounces).
+  void Wake() { m_DeliveryEvent.Set(); }
+  // The delivery engine the delivery threads run (null: they only wait). Set it
+  // before Start, and clear it only after Stop.
+  void SetDelivery(CTernDelivery* delivery) { m_Delivery = delivery; }
   // Messages accepted since the server was made.
   long Accepted() const { return m_Accepted.load(); }
 
@@ -91,8 +97,8 @@ class SMTP : public CTernTcpServer {
   void HandleConnection(CTernTcpEndpoint& connection, int number) override;
   // "421 Too many connections from your address\r\n", recorded in the SMTP realm.
   TernRefusal ClientLimitRefusal() const override;
-  // The delivery thread: waits for the delivery event until a stop is asked for or
-  // the thread is surplus. Accepted messages wait in the fast queue meanwhile.
+  // The delivery thread: runs the delivery engine until a stop is asked for or the
+  // thread is surplus; without an engine it only waits for the delivery event.
   void Background(int number) override;
 
  private:
@@ -109,5 +115,6 @@ class SMTP : public CTernTcpServer {
   std::atomic<int> m_CommandTimeout{kSmtpCommandTimeout};
   std::atomic<int> m_DataTimeout{kSmtpDataTimeout};
   std::atomic<long> m_Accepted{0};
+  std::atomic<CTernDelivery*> m_Delivery{nullptr};
   PlatformEvent m_DeliveryEvent{false};
 };
