@@ -59,11 +59,18 @@ InitialConfigOutcome WriteInitialConfiguration(const InitialConfigFiles& files) 
   administrator.Set("RealAcct", kFirstAdministrator);
   administrator.Set("OstrelPerms", kAllPermissions);
   administrator.Set("OstrelUser", "1");
+  // Bounces and notifications come from the postmaster, and courtesy copies of
+  // bounces go there: its mail has a home from the start, read with the
+  // administrator's account.
+  AttributeTable postmaster;
+  postmaster.Set("RealAcct", kFirstAdministrator);
+  postmaster.Set("OstrelUser", "1");
   if (FileExists(files.sharedPath, false)) {
     outcome.shared = InitialFileResult::kKept;
   } else if (Writable(system)) {
     std::string shared = Header() + Definition("S", system) +
-                         Definition(std::string("U") + kFirstAdministrator, administrator);
+                         Definition(std::string("U") + kFirstAdministrator, administrator) +
+                         Definition(std::string("U") + kPostmasterUser, postmaster);
     outcome.shared = WriteIfMissing(files.sharedPath, shared);
   }
   outcome.local = WriteIfMissing(files.localPath, Header());

@@ -3,7 +3,9 @@
 //
 //   shared  the system object with the local mail domain (and further local
 //           domains), and the first administrator: the user "Administrator", who
-//           logs in with the account "Administrator" and holds every permission
+//           logs in with the account "Administrator" and holds every permission;
+//           and the user "Postmaster" (mail on, the same account), where bounce
+//           copies and mail to the postmaster go
 //   local   the header alone (no lists, dictionaries or events yet)
 //
 // Everything else the system reads comes from the vendor file's defaults.
@@ -12,6 +14,7 @@
 #include <string>
 
 inline constexpr char kFirstAdministrator[] = "Administrator";
+inline constexpr char kPostmasterUser[] = "Postmaster";
 // Every action (add, delete, modify, permissions, schedule, report) on every type.
 inline constexpr char kAllPermissions[] = "ADMGSR:CDGLSU";
 

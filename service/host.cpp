@@ -17,16 +17,24 @@
 #include "dns/dns_resolver.h"
 #include "log/activity_log.h"
 #include "log/eventlog.h"
+#include "net/server_start.h"
 #include "net/socket_start.h"
 #include "platform/eventsink.h"
 #include "platform/file.h"
+#include "transport/approval.h"
 #include "transport/content_filter.h"
+#include "transport/delivery.h"
 #include "transport/smtp_server.h"
 #include "web/admin.h"
 #include "web/http_server.h"
 #include "web/web_operations.h"
 
 const char kOstrelServiceName[] = "Ostrel";
+// Set in the environment, the delivery threads only wait: accepted mail stays in
+// the queue (for tests of the SMTP server's acceptance).
+const char kOstrelHoldDeliveryEnv[] = "OSTREL_HOLD_DELIVERY";
+// The port of remote mail exchangers: the registry value MXPort, else 25.
+const TernServerProfile kOstrelMxPortProfile{nullptr, nullptr, kRegMxPort, kSmtpRemotePort, false};
 const char kOstrelLoggingSetting[] = "OstrelLogging";
 const char kOstrelHttpName[] = "OstrelHTTP";
 
@@ -61,6 +69,7 @@ COstrelPaths OstrelReadPaths() {
   p.docsDir = PathJoin(p.installDir, "docs");
   p.accountsFile = RegistryReadSetting(kOstrelServiceName, "AccountsFile",
                                        PathJoin(p.localDir, "accounts"));
+  p.approvalSecretFile = PathJoin(p.localDir, kApprovalSecretFile);
   return p;
 }
 
@@ -100,6 +109,22 @@ void OstrelWriteAutoLockRecord(const std::string& user) {
   record.Add(kActAction, static_cast<long>(kActionAutoLocked));
   record.Add(kActUser, user);
   CTernActivityLog::Write(record);
+}
+
+CTernDelivery::Setup COstrelHost::DeliverySetup() {
+  CTernDelivery::Setup setup;
+  setup.fastQueue = m_FastQueue.get();
+  setup.slowQueue = m_SlowQueue.get();
+  setup.directory = m_Paths.mailDir;
+  setup.lists = m_Lists.get();
+  setup.mailboxes = m_Mailboxes.get();
+  setup.remote.heloName = m_Smtp->HostName().empty() ? "localhost" : m_Smtp->HostName();
+  // A host that leads back to this server's own SMTP port is never delivered to.
+  setup.remote.ownPort = TernReadServerPort(kTernSmtpProfile, kOstrelServiceName);
+  setup.remote.mxPort = TernReadServerPort(kOstrelMxPortProfile, kOstrelServiceName);
+  SMTP* smtp = m_Smtp.get();
+  setup.wake = [smtp] { smtp->Wake(); };
+  return setup;
 }
 
 COstrelHost& COstrelHost::Instance() {
@@ -143,6 +168,8 @@ int COstrelHost::StartUp() {
   InstallLocalDomains(m_Configuration);
   CTernActivityLog::SetSettingReader(ReadSystemNumber);
   if (m_Configuration->Load(true) != 0) return 1;
+  //    Approval requests are signed with the installation's secret.
+  TernLoadApprovalSecret(m_Paths.approvalSecretFile);
   // 8. The mailbox managers get BoxDir; the mailboxes hide the messages whose
   //    senders their owners may not receive from now (the content filter's check),
   //    and the cache cleaner starts (when it cannot, the mailboxes work without it).
@@ -161,9 +188,15 @@ int COstrelHost::StartUp() {
   // 11. The fast and slow queues in MailDir (their files are read on first use).
   m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
   m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
-  // 12. The SMTP server object (the POP3 server object joins it here).
+  // 12. The SMTP server object (the POP3 server object joins it here), and the
+  //     delivery engine its delivery threads run; the engine first queues again
+  //     the messages a crash left out of the queues.
   m_Smtp = std::make_unique<SMTP>(m_Lists.get(), m_FastQueue.get(), m_SlowQueue.get(),
                                   m_Paths.mailDir);
+  //     Tests of acceptance alone hold delivery, so that accepted mail stays queued.
+  m_Delivery = std::make_unique<CTernDelivery>(DeliverySetup());
+  if (!std::getenv(kOstrelHoldDeliveryEnv)) m_Smtp->SetDelivery(m_Delivery.get());
+  m_Delivery->Recover();
   // 13. The content filter checks against these lists and dictionaries.
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
   // 14. The HTTP server: request bodies are spooled in MailDir; the installation's
@@ -241,6 +274,8 @@ void COstrelHost::Stop() {
   // back, and the objects are deleted in the fixed order: SMTP, POP3 and HTTP
   // servers, fast queue, slow queue, DNS resolver, lists, dictionaries,
   // configuration, automatic-lock tracker.
+  // The SMTP server's stop ends the delivery threads, the first users of the
+  // queues and mailboxes to go; then the engine goes.
   if (m_Smtp) m_Smtp->Stop();
   if (m_Http) m_Http->Stop();
   // HTTP servers replaced by a port change have stopped, or stop now.
@@ -251,6 +286,9 @@ void COstrelHost::Stop() {
   }
   for (std::thread& retirer : retirers) retirer.join();
   m_RetiredHttp.clear();
+  if (m_Smtp) m_Smtp->SetDelivery(nullptr);
+  m_Delivery.reset();
+  TernSetApprovalSecret("");
   // Every mailbox has been released with its server; the managers go, and with
   // them the cache cleaner.
   if (m_Mailboxes) {

@@ -13,6 +13,7 @@
 #include "config/lists.h"
 #include "message/queue.h"
 #include "store/mailbox_table.h"
+#include "transport/delivery.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
 #include "web/web_context.h"
@@ -31,6 +32,8 @@ struct COstrelPaths {
       localDictionaries, listsFile, templatesDir, imagesDir, docsDir;
   // The accounts file of the password test (registry value AccountsFile).
   std::string accountsFile;
+  // The secret that signs approval requests (LocalDir + "/approval-secret").
+  std::string approvalSecretFile;
 };
 
 // Reads the directories from the registry (each missing value takes its default)
@@ -81,11 +84,16 @@ class COstrelHost {
   // The web interface (sessions, page handlers) the HTTP server serves; null
   // before and after.
   WebContext* Web() const { return m_Web.get(); }
+  // The delivery engine the SMTP server's delivery threads run; null before and
+  // after.
+  CTernDelivery* Delivery() const { return m_Delivery.get(); }
   // The configuration built by the start-up (also Configuration::Process()).
   Configuration* Config() const { return m_Configuration; }
 
  private:
   COstrelHost() = default;
+  // The delivery engine's setup from the objects built so far.
+  CTernDelivery::Setup DeliverySetup();
 
   // An HTTP server with the installation's images, documents and the web
   // interface's routes (not started).
@@ -119,4 +127,5 @@ class COstrelHost {
   // guarded by m_StopLock, joined and deleted by the stop sequence.
   std::vector<std::unique_ptr<HttpServer>> m_RetiredHttp;
   std::vector<std::thread> m_Retirers;
+  std::unique_ptr<CTernDelivery> m_Delivery;
 };

@@ -20,7 +20,9 @@
 #include "config/list_dict_file.h"
 #include "platform/eventsink.h"
 #include "platform/file.h"
+#include "platform/random.h"
 #include "platform/registry_file.h"
+#include "transport/approval.h"
 #include "service/host.h"
 
 namespace {
@@ -178,6 +180,28 @@ bool InstallShippedFiles(const COstrelPaths& paths) {
   return true;
 }
 
+// The secret that signs approval requests: random bytes for this installation's
+// eyes only, made once and never replaced (requests already sent must still
+// verify).
+bool WriteApprovalSecret(const std::string& path) {
+  if (FileExists(path, false)) {
+    printf("  approval secret %s kept\n", path.c_str());
+    return true;
+  }
+  std::string secret(kApprovalSecretSize, '\0');
+  CTernDiskFile file(path, TernFileMode::Create | TernFileMode::Exclusive | TernFileMode::Private);
+  bool ok = PlatformRandomBytes(secret.data(), secret.size()) && file.Open() &&
+            file.Write(secret) == static_cast<int32_t>(secret.size()) && file.Sync();
+  ok = file.Close() && ok;
+  if (!ok) {
+    if (FileExists(path, false)) FileRemove(path, false);
+    printf("Cannot write the approval secret %s\n", path.c_str());
+    return false;
+  }
+  printf("  approval secret %s written\n", path.c_str());
+  return true;
+}
+
 }  // namespace
 
 bool OstrelSetup(const char* dirArg, char** ports) {
@@ -236,6 +260,7 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   }
   printf("  accounts file %s (set a password with: ostrel -passwd Administrator)\n",
          paths.accountsFile.c_str());
+  if (!WriteApprovalSecret(paths.approvalSecretFile)) return false;
   InstallPamService(paths.installDir);
   if (!InstallShippedFiles(paths)) return false;
   printf("Installation ready in %s.\n", dir.c_str());

@@ -44,6 +44,11 @@ TEST(InitialConfig, AFreshInstallationLoadsWithTheShippedDefaultsAndNoEvent) {
   EXPECT_EQ(v, "Administrator");
   EXPECT_EQ(config.GetBaseAttribute('U', kFirstAdministrator, "OstrelPerms", v), 0);
   EXPECT_EQ(v, "ADMGSR:CDGLSU");
+  // The postmaster has mail, read with the administrator's account.
+  EXPECT_EQ(config.GetBaseAttribute('U', kPostmasterUser, "RealAcct", v), 0);
+  EXPECT_EQ(v, "Administrator");
+  EXPECT_EQ(config.GetBaseAttribute('U', kPostmasterUser, "OstrelUser", v), 0);
+  EXPECT_EQ(v, "1");
   // Every system setting the system reads has a value from the vendor file.
   for (const char* name :
        {"OstrelLogging", "SMTPIncoming", "SMTPOutgoing", "POPIncoming", "HTTPIncoming",

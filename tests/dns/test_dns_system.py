@@ -186,8 +186,11 @@ class Dnsmasq(Servers, unittest.TestCase):
         """ostrel's start-up installs the resolver: a recipient at a domain literal
         whose PTR names the local domain is local mail."""
         d = self.dir.name
+        # Delivery is held: the message stays queued for the envelope to be read, and
+        # nothing goes out to the literal's test address.
         env = dict(os.environ, OSTREL_REGISTRY=self.registry, OSTREL_RUNDIR=os.path.join(d, "run"),
-                   OSTREL_EVENTLOG=os.path.join(d, "early-events.log"), OSTREL_NOSYSLOG="1")
+                   OSTREL_EVENTLOG=os.path.join(d, "early-events.log"), OSTREL_NOSYSLOG="1",
+                   OSTREL_HOLD_DELIVERY="1")
         env.pop("OSTREL_SERVICE", None)
         port = free_port(socket.SOCK_STREAM)
         inst = os.path.join(d, "inst")

@@ -188,7 +188,7 @@ class HostTest(unittest.TestCase):
         self.assertEqual((rest, code), ("Stopping Ostrel.\n", 0))
         logged = self.events(events)
         self.assertEqual([e[3] for e in logged], ["24"], logged)
-        self.assertIn(path + " corrupt at line 4.", logged[0][4])
+        self.assertIn(path + " corrupt at line 5.", logged[0][4])
         self.assertEqual(open(path, newline="").read(), mangled)
 
     def test_setup_never_overwrites(self):

@@ -43,6 +43,8 @@ class Installation(ostrel_system.Installation):
     def __init__(self, prefix, extra=b""):
         super().__init__(prefix)
         self.port = self.smtp_port
+        # Accepted mail stays in the queue, where these tests look at it.
+        self.env["OSTREL_HOLD_DELIVERY"] = "1"
         # The local domain is example.org, whatever the machine is called.
         self.edit_system_line(lambda l: re.sub(rb",Domain=[^,]*", b",Domain=example.org", l) + extra)
         self.maildir = self.path("mail")
