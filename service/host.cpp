@@ -2,6 +2,7 @@
 #include "service/host.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 
@@ -33,8 +34,7 @@ const char kOstrelServiceName[] = "Ostrel";
 // Set in the environment, the delivery threads only wait: accepted mail stays in
 // the queue (for tests of the SMTP server's acceptance).
 const char kOstrelHoldDeliveryEnv[] = "OSTREL_HOLD_DELIVERY";
-// The port of remote mail exchangers: the registry value MXPort, else 25.
-const TernServerProfile kOstrelMxPortProfile{nullptr, nullptr, kRegMxPort, kSmtpRemotePort, false};
+
 const char kOstrelLoggingSetting[] = "OstrelLogging";
 const char kOstrelHttpName[] = "OstrelHTTP";
 
@@ -93,6 +93,17 @@ bool ReadSystemText(const std::string& name, std::string& value) {
   return config && config->GetValue(kTypeSystem, "", name, value) == 0;
 }
 
+// The port of remote mail exchangers: the registry value MXPort when it is a
+// number from 1 to 65535, else 25.
+uint16_t ReadMxPort() {
+  std::string text = RegistryReadSetting(kOstrelServiceName, kRegMxPort, "");
+  unsigned value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535)
+    return kSmtpRemotePort;
+  return static_cast<uint16_t>(value);
+}
+
 // A data file whose load failed: reported when it is missing (message 3 with
 // ENOENT); other failures have been reported by the loader. Returns 1.
 int ReportMissing(const std::string& path) {
@@ -121,7 +132,7 @@ CTernDelivery::Setup COstrelHost::DeliverySetup() {
   setup.remote.heloName = m_Smtp->HostName().empty() ? "localhost" : m_Smtp->HostName();
   // A host that leads back to this server's own SMTP port is never delivered to.
   setup.remote.ownPort = TernReadServerPort(kTernSmtpProfile, kOstrelServiceName);
-  setup.remote.mxPort = TernReadServerPort(kOstrelMxPortProfile, kOstrelServiceName);
+  setup.remote.mxPort = ReadMxPort();
   SMTP* smtp = m_Smtp.get();
   setup.wake = [smtp] { smtp->Wake(); };
   return setup;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/directory.h"
+#include "base/file_ops.h"
 #include "config/effective_settings.h"
 #include "message/clock.h"
 #include "message/envelope.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int kReasonTooOld = 1;
 constexpr char kEnvelopeSuffix[] = ".env";
+constexpr char kBodySuffix[] = ".mes";
 
 }  // namespace
 
@@ -160,7 +162,17 @@ int CTernDelivery::Recover() {
   if (!m_Setup.fastQueue || !directory.Read(m_Setup.directory)) return 0;
   int queued = 0;
   time_t now = CTernClock::Now();
-  for (const std::string& name : directory.Entries()) {
+  std::vector<std::string> names = directory.Entries();
+  std::set<std::string> present(names.begin(), names.end());
+  for (const std::string& name : names) {
+    // A body without its envelope is what a crash leaves of a removal, which takes
+    // the envelope first: nothing names it any more.
+    if (name.ends_with(kBodySuffix)) {
+      std::string id = name.substr(0, name.size() - (sizeof kBodySuffix - 1));
+      if (!present.count(id + kEnvelopeSuffix) && !present.count(id + kEnvelopeSuffix + ".bad"))
+        FileRemove(PathJoin(m_Setup.directory, name), false);
+      continue;
+    }
     if (!name.ends_with(kEnvelopeSuffix)) continue;
     std::string id = name.substr(0, name.size() - (sizeof kEnvelopeSuffix - 1));
     if (!CTernQueuedMessage::IsValidIdentifier(id) || listed.count(id)) continue;

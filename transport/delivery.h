@@ -82,7 +82,9 @@ class CTernDelivery {
   // waiting and it must be tried again.
   bool ProcessMessage(CTernQueuedMessage& message, const std::function<bool()>& stopRequested);
 
-  // Queues again the complete messages no queue lists; returns how many.
+  // Queues again the complete messages no queue lists, sets aside envelopes that
+  // are not envelopes, and removes bodies left without their envelope by a removal
+  // that a crash cut short. Returns how many messages were queued.
   int Recover();
 
   // Threads on the slow queue now (tests).

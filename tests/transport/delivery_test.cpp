@@ -228,6 +228,8 @@ TEST_F(DeliveryTest, RecoveryQueuesWhatNoQueueListsAndSetsAsideWhatCannotBeRead)
   auto unfinished = CTernQueuedMessage::Create(m_MailDir);  // a message being received
   ASSERT_TRUE(unfinished);
   m_Dir.Write("mail/M2026010100000000001.env", "# 1 0\r\nnot an envelope\r\n");
+  m_Dir.Write("mail/M2026010100000000001.mes", "kept beside the broken envelope\r\n");
+  m_Dir.Write("mail/M2026010100000000002.mes", "its envelope was removed\r\n");
   lost.reset();
   listed.reset();
 
@@ -237,6 +239,8 @@ TEST_F(DeliveryTest, RecoveryQueuesWhatNoQueueListsAndSetsAsideWhatCannotBeRead)
   EXPECT_TRUE(FileExists(PathJoin(m_MailDir, "M2026010100000000001.env.bad"), false));
   EXPECT_TRUE(m_Events.Has(kMsgEnvelopeMovedAside));
   EXPECT_TRUE(FileExists(unfinished->EnvelopePath(), false));
+  EXPECT_TRUE(FileExists(PathJoin(m_MailDir, "M2026010100000000001.mes"), false));
+  EXPECT_FALSE(FileExists(PathJoin(m_MailDir, "M2026010100000000002.mes"), false));
   EXPECT_EQ(m_Engine->Recover(), 0);  // nothing twice
   ASSERT_TRUE(Step());
   EXPECT_EQ(Inbox("jo").size(), 1u);
