@@ -80,8 +80,9 @@ void ReportSwitchFailure(const std::string& path, const PlatformReplaceResult& r
   }
 }
 
-bool SwitchFile(const std::string& path, const char* newSuffix, const char* oldSuffix) {
-  PlatformReplaceResult result = PlatformSwitchFile(path, newSuffix, oldSuffix);
+bool SwitchFile(const std::string& path, const char* newSuffix, const char* oldSuffix,
+                bool durable = true) {
+  PlatformReplaceResult result = PlatformSwitchFile(path, newSuffix, oldSuffix, durable);
   if (!result.ok)
     ReportSwitchFailure(path, result, path + newSuffix, path + oldSuffix);
   return result.ok;
@@ -187,9 +188,9 @@ std::string LockNameOf(const std::string& path) {
 }
 
 bool FileReplace(const std::string& path, const TernFileWriter& writeContents,
-                 uint32_t newFileMode, const char* newSuffix, const char* oldSuffix) {
+                 uint32_t newFileMode, const char* newSuffix, const char* oldSuffix, bool durable) {
   if (!WriteNewFile(path + newSuffix, writeContents, newFileMode)) return false;
-  return SwitchFile(path, newSuffix, oldSuffix);
+  return SwitchFile(path, newSuffix, oldSuffix, durable);
 }
 
 bool FileReplacePair(const std::string& firstPath, const TernFileWriter& writeFirst,

@@ -77,9 +77,12 @@ using TernFileWriter = std::function<bool(CTernFile&)>;
 // An empty oldSuffix keeps no previous contents, and path need not exist yet. The
 // new data and the directory are synced: a replaced file is on disk on return.
 // The caller holds the data set's own named lock throughout. True on success.
+// Without durable nothing is synced: a crash may then leave the old contents (or, on
+// a power loss, an empty file), which only a file that can be made good again may
+// accept.
 bool FileReplace(const std::string& path, const TernFileWriter& writeContents,
                  uint32_t newFileMode = TernFileMode::Create | TernFileMode::Truncate,
-                 const char* newSuffix = "_new", const char* oldSuffix = "_old");
+                 const char* newSuffix = "_new", const char* oldSuffix = "_old", bool durable = true);
 
 // Replaces two data files together: writes and closes both new files, then
 // switches the first and then the second. Neither is switched unless both new

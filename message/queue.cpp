@@ -11,7 +11,9 @@
 #include "base/disk_file.h"
 #include "base/exception.h"
 #include "base/file_ops.h"
+#include "base/message_codes.h"
 #include "base/number.h"
+#include "log/eventlog.h"
 #include "message/clock.h"
 #include "platform/replace.h"
 
@@ -90,6 +92,7 @@ bool CTernQueue::ReloadLocked() {
   std::unordered_set<std::string> inFile;
   for (TernQueueEntry& e : ParseQueue(text)) {
     if (!inFile.insert(e.identifier).second) continue;  // a line twice: the first counts
+    if (m_Stale.count(e.identifier)) continue;          // finished here, line not yet gone
     auto found = mine.find(e.identifier);
     if (found != mine.end() && found->second->state == TernQueueEntry::Taken)
       merged.push_back(*found->second);
@@ -114,15 +117,21 @@ bool CTernQueue::RewriteLocked() {
     CTernDiskFile file(m_Path, TernFileMode::Create | TernFileMode::NoLock);
     if (!file.Open() || !file.Close()) return false;
   }
+  // Not synced: the file is an index of the envelopes in the directory, and a
+  // rewrite a power loss undoes is made good by the start-up's recovery, which
+  // queues again every complete message that no queue lists.
   bool ok = FileReplace(m_Path, [&text](CTernFile& file) {
     return file.Write(text) == static_cast<int32_t>(text.size());
-  });
+  }, TernFileMode::Create | TernFileMode::Truncate, "_new", "_old", false);
   m_Seen = FileStampOf(m_Path);
-  if (ok) m_EndsWithLineEnd = true;
+  if (ok) {
+    m_EndsWithLineEnd = true;
+    m_Stale.clear();
+  }
   return ok;
 }
 
-bool CTernQueue::AppendLocked(const TernQueueEntry& entry, bool durable) {
+bool CTernQueue::AppendLocked(const TernQueueEntry& entry, bool durable, uint64_t& number) {
   bool existed = FileExists(m_Path, false);
   CTernDiskFile file(m_Path, TernFileMode::Append | TernFileMode::Create | TernFileMode::NoLock);
   if (!file.Open()) return false;
@@ -130,8 +139,8 @@ bool CTernQueue::AppendLocked(const TernQueueEntry& entry, bool durable) {
   // A line left unfinished by a crash must not swallow this one.
   std::string line = (before > 0 && !m_EndsWithLineEnd ? "\r\n" : "") + QueueLine(entry);
   bool ok = before >= 0 && file.Write(line) == static_cast<int32_t>(line.size());
-  if (ok && durable) ok = file.Sync();
   if (!ok && before >= 0) file.Truncate(before);  // no half line stays behind
+  if (ok) number = ++m_Appended;
   ok = file.Close() && ok;
   if (ok && durable && !existed) ok = PlatformSyncParentDir(m_Path) == 0;
   m_Seen = FileStampOf(m_Path);
@@ -148,14 +157,44 @@ std::vector<TernQueueEntry>::iterator CTernQueue::FindLocked(const std::string& 
 bool CTernQueue::Enqueue(const std::string& identifier, time_t queuedTime, time_t lastTry,
                          bool durable) {
   if (!CTernQueuedMessage::IsValidIdentifier(identifier)) return false;
-  CTernLockGuard local(m_Lock);
-  CTernNamedLockScope named(m_NamedLock);
-  if (!named.Held() || !ReloadLocked()) return false;
-  if (FindLocked(identifier) != m_Entries.end()) return true;
-  TernQueueEntry entry{identifier, TernQueueEntry::Waiting,
-                       queuedTime < 1 ? CTernClock::Now() : queuedTime, lastTry};
-  if (!AppendLocked(entry, durable)) return false;
-  m_Entries.push_back(std::move(entry));
+  uint64_t number = 0;
+  {
+    CTernLockGuard local(m_Lock);
+    CTernNamedLockScope named(m_NamedLock);
+    if (!named.Held() || !ReloadLocked()) return false;
+    if (FindLocked(identifier) != m_Entries.end()) return true;
+    m_Stale.erase(identifier);
+    TernQueueEntry entry{identifier, TernQueueEntry::Waiting,
+                         queuedTime < 1 ? CTernClock::Now() : queuedTime, lastTry};
+    if (!AppendLocked(entry, durable, number)) return false;
+    m_Entries.push_back(std::move(entry));
+  }
+  // The sync comes after the locks are let go, so that the appends of other
+  // threads that come meanwhile share it.
+  return !durable || SyncThrough(number);
+}
+
+bool CTernQueue::SyncThrough(uint64_t number) {
+  std::unique_lock<std::mutex> lock(m_SyncLock);
+  while (m_SyncedThrough < number) {
+    if (m_Syncing) {
+      m_SyncDone.wait(lock);
+      continue;
+    }
+    m_Syncing = true;
+    uint64_t through = m_Appended.load();
+    lock.unlock();
+    // A rewrite since the append put the line into the file now at the path.
+    bool ok = PlatformSyncPath(m_Path) == 0;
+    lock.lock();
+    m_Syncing = false;
+    if (ok && through > m_SyncedThrough) m_SyncedThrough = through;
+    m_SyncDone.notify_all();
+    if (!ok) {
+      TernReportEventF(TernEventType::Error, kMsgErrorWritingFile, m_Path);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -203,7 +242,12 @@ bool CTernQueue::Finish(std::unique_ptr<CTernQueuedMessage> message, bool remove
     if (ok) {
       auto it = FindLocked(message->Identifier());
       if (it != m_Entries.end()) m_Entries.erase(it);
-      ok = RewriteLocked();
+      // The line of a message whose files go names nothing any more: it may stay in
+      // the file until a few have gathered or the queue is empty, which saves a
+      // rewrite per message. A message that moves on keeps its files, so its line
+      // goes at once.
+      if (removeFiles) m_Stale.insert(message->Identifier());
+      if (!removeFiles || m_Stale.size() >= kTernQueueStaleLines || m_Entries.empty()) ok = RewriteLocked();
     }
   }
   if (removeFiles) ok = message->Remove() && ok;

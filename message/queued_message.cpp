@@ -110,6 +110,7 @@ std::unique_ptr<CTernQueuedMessage> CTernQueuedMessage::Create(const std::string
     if (taken) continue;
     if (!created) return nullptr;
     message->m_Envelope.created = message->m_Envelope.lastChange = CTernClock::Now();
+    message->m_Placeholder = true;
     return message;
   }
   ReportWriteError(PathJoin(directory, "M*.env"));
@@ -221,9 +222,9 @@ bool CTernQueuedMessage::CloseBody(bool durable) {
   if (writing) {
     m_Envelope.size = m_Body->Size();
     Touch();
-    if (ok && durable &&
-        (PlatformSyncPath(BodyPath()) != 0 || PlatformSyncParentDir(BodyPath()) != 0))
-      ok = ReportWriteError(BodyPath());
+    // The body's directory entry goes to disk with the envelope's rename, whose
+    // directory sync comes before anything names the message.
+    if (ok && durable && PlatformSyncPath(BodyPath()) != 0) ok = ReportWriteError(BodyPath());
   }
   m_Body.reset();
   m_BodyFile.reset();
@@ -248,22 +249,35 @@ std::string CTernQueuedMessage::HeaderValue(std::string_view name) {
 
 int CTernQueuedMessage::HopCount() { return m_Body ? m_Body->HopCount() : 0; }
 
-bool CTernQueuedMessage::SaveEnvelope() {
+bool CTernQueuedMessage::SaveEnvelope(bool durable) {
   std::string path = EnvelopePath();
   // An envelope saved now would name a body that is not all there.
   if (m_Body && !m_Body->IsReading()) return ReportWriteError(path);
   std::string text = TernEnvelopeText(m_Envelope, CTernClock::Now());
+  if (m_Placeholder && SaveInPlace(text, durable)) return true;
   auto write = [&text](CTernFile& file) {
     return file.Write(text) == static_cast<int32_t>(text.size());
   };
   // The envelope is replaced whole (a reader sees the old one or the new) and keeps
   // no previous version.
   if (FileReplace(path, write, TernFileMode::Create | TernFileMode::Truncate | TernFileMode::NoLock,
-                  "_new", ""))
+                  "_new", "", durable))
     return true;
   std::string fresh = path + "_new";
   if (FileExists(fresh, false)) FileRemove(fresh, false);
   return ReportWriteError(path);
+}
+
+bool CTernQueuedMessage::SaveInPlace(const std::string& text, bool durable) {
+  std::string path = EnvelopePath();
+  CTernDiskFile file(path, TernFileMode::Truncate | TernFileMode::NoLock);
+  if (!file.Open()) return false;
+  bool ok = file.Write(text) == static_cast<int32_t>(text.size());
+  if (ok && durable) ok = file.Sync();
+  ok = file.Close() && ok;
+  if (ok && durable) ok = PlatformSyncParentDir(path) == 0;
+  if (ok) m_Placeholder = false;
+  return ok;
 }
 
 bool CTernQueuedMessage::Remove() {

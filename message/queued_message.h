@@ -5,11 +5,12 @@
 // body D/I.mes (the message text as it is delivered). Whoever works on the message
 // holds the cross-process lock "QXMSG" + I.
 //
-// Durability: CloseBody(true) puts the body and its directory entry on disk before
-// it returns; SaveEnvelope() writes the envelope to I.env_new, puts it on disk,
-// renames it over I.env and puts the directory on disk (the foundation's one
-// replacement routine, keeping no previous envelope). The envelope is always
-// replaced whole (never rewritten in place), and it cannot be saved while the body
+// Durability: CloseBody(true) puts the body on disk before it returns;
+// SaveEnvelope() writes the envelope to I.env_new, puts it on disk, renames it over
+// I.env and puts the directory on disk, the body's directory entry with it (the
+// foundation's one replacement routine, keeping no previous envelope; the first
+// save of a new message writes the empty envelope that Create made in place).
+// Otherwise the envelope is replaced whole, and it cannot be saved while the body
 // is still being written, so an envelope on disk never names a half-written body.
 //
 // One object is used by one thread at a time; the thread that holds the message's
@@ -102,8 +103,9 @@ class CTernQueuedMessage {
   // as Message-Id). Reading never looks for mailbox separator lines.
   bool OpenBodyForWriting(uint32_t options = TernMessageOption::Complete);
   bool WriteBody(std::string_view text);
-  // Closes the body; after writing, records its size. With durable, the body file and
-  // the directory are put on disk first (message 29 when that fails).
+  // Closes the body; after writing, records its size. With durable, the body file is
+  // put on disk first (message 29 when that fails); its directory entry is, with the
+  // next SaveEnvelope().
   bool CloseBody(bool durable = false);
   bool OpenBodyForReading(uint32_t options = 0);
   // The open body, null when none is open.
@@ -113,9 +115,11 @@ class CTernQueuedMessage {
   // The "Received" headers of the open body.
   int HopCount();
 
-  // Writes the whole envelope, replacing the file; it is on disk when this returns.
-  // Message 29 on failure (the old envelope then stays as it was).
-  bool SaveEnvelope();
+  // Writes the whole envelope, replacing the file; with durable it is on disk when
+  // this returns (without, a crash of the process still leaves the old envelope or
+  // the new one, but a power loss may undo the save: for outcomes that may be
+  // repeated). Message 29 on failure (the old envelope then stays as it was).
+  bool SaveEnvelope(bool durable = true);
   // Deletes the envelope, then the body (closing it first).
   bool Remove();
 
@@ -125,12 +129,18 @@ class CTernQueuedMessage {
                                                   const std::string& directory);
   bool ReadEnvelope();
   bool CreateEmptyEnvelope();
+  // The first save of a message this object created: its envelope is still the
+  // empty file that reserved the identifier, which nothing reads as an envelope,
+  // so it is written where it is instead of through a new file. False when that
+  // fails (the ordinary save then takes over).
+  bool SaveInPlace(const std::string& text, bool durable);
 
   std::string m_Identifier;
   std::string m_Directory;
   TernEnvelope m_Envelope;
   CTernNamedLock m_Lock;
   bool m_Held = false;
+  bool m_Placeholder = false;  // the envelope on disk is the empty one Create made
   // The body file comes before the message over it, which must go first.
   std::unique_ptr<CTernDiskFile> m_BodyFile;
   std::unique_ptr<CTernMessage> m_Body;

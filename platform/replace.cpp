@@ -27,7 +27,7 @@ int PlatformSyncParentDir(const std::string& path) {
 }
 
 PlatformReplaceResult PlatformSwitchFile(const std::string& path, const std::string& newSuffix,
-                                         const std::string& oldSuffix) {
+                                         const std::string& oldSuffix, bool durable) {
   PlatformReplaceResult r;
   auto fail = [&r](PlatformReplaceStep step, int error) {
     r.ok = false;
@@ -37,14 +37,14 @@ PlatformReplaceResult PlatformSwitchFile(const std::string& path, const std::str
   };
   std::string fresh = path + newSuffix;
   std::string old = path + oldSuffix;
-  if (int err = PlatformSyncPath(fresh)) return fail(PlatformReplaceStep::SyncNew, err);
+  if (int err = durable ? PlatformSyncPath(fresh) : 0) return fail(PlatformReplaceStep::SyncNew, err);
   if (!oldSuffix.empty()) {
     if (unlink(old.c_str()) != 0 && errno != ENOENT)
       return fail(PlatformReplaceStep::RemoveOld, errno);
     if (link(path.c_str(), old.c_str()) != 0) return fail(PlatformReplaceStep::KeepOld, errno);
   }
   if (rename(fresh.c_str(), path.c_str()) != 0) return fail(PlatformReplaceStep::Rename, errno);
-  if (int err = PlatformSyncParentDir(path)) return fail(PlatformReplaceStep::SyncDir, err);
+  if (int err = durable ? PlatformSyncParentDir(path) : 0) return fail(PlatformReplaceStep::SyncDir, err);
   return r;
 }
 

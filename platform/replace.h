@@ -18,8 +18,11 @@ struct PlatformReplaceResult {
   int error = 0;  // errno of the failed step
 };
 
+// Without durable the two fsyncs are left out: for files whose loss a caller can
+// make good (an index rebuilt from the data it lists), where the switch's order is
+// enough.
 PlatformReplaceResult PlatformSwitchFile(const std::string& path, const std::string& newSuffix,
-                                         const std::string& oldSuffix);
+                                         const std::string& oldSuffix, bool durable = true);
 
 // Writes text as the whole contents of F + newSuffix and switches it in as above.
 // 0 or the error number of the failed step; F + newSuffix is removed on failure.

@@ -119,16 +119,16 @@ bool CTernMailboxManager::RebuildList() {
   return WriteListFileLocked();
 }
 
-bool CTernMailboxManager::WriteListLocked() {
+bool CTernMailboxManager::WriteListLocked(bool durable) {
   // Processes that serve the same user share the file: each adds what the others
   // made before it writes.
   CTernNamedLockScope list(ListLockName());
   if (!list.Held()) return false;
   MergeListFileLocked();
-  return WriteListFileLocked();
+  return WriteListFileLocked(durable);
 }
 
-bool CTernMailboxManager::WriteListFileLocked() {
+bool CTernMailboxManager::WriteListFileLocked(bool durable) {
   std::vector<TernMailboxListLine> lines;
   for (const auto& r : m_Records) lines.push_back({r->name, r->messages, r->unread, r->bytes});
   std::string text = TernMailboxListText(lines, CTernClock::Now());
@@ -140,7 +140,7 @@ bool CTernMailboxManager::WriteListFileLocked() {
   }
   bool ok = FileReplace(m_ListPath, [&text](CTernFile& file) {
     return file.Write(text) == static_cast<int32_t>(text.size());
-  }, kListFileMode);
+  }, kListFileMode, "_new", "_old", durable);
   m_ListDirty = !ok;
   m_Known.clear();
   for (const auto& r : m_Records) m_Known.insert(TernLoweredAscii(r->name));
@@ -207,6 +207,9 @@ void CTernMailboxManager::Release(Record& record, CTernNamedLock& lock) {
   CTernWriteGuard guard(m_Lock);
   if (record.inUse <= 0)
     throw CTernException(kMsgMailboxCountNegative, m_User + ":" + record.name);
+  // Counts alone need not reach the disk at once: they are taken again at every
+  // release. A mailbox the list did not know yet must.
+  bool structureChanged = m_ListDirty;
   TernMailboxCounts counts;
   if (record.box && record.box->Counts(counts, true) == 0 &&
       (counts.messages != record.messages || counts.unread != record.unread ||
@@ -224,7 +227,7 @@ void CTernMailboxManager::Release(Record& record, CTernNamedLock& lock) {
   --record.inUse;
   // A mailbox that failed is loaded afresh by its next holder.
   if (record.inUse == 0 && record.box && record.box->InError()) record.box.reset();
-  if (m_ListDirty) WriteListLocked();
+  if (m_ListDirty) WriteListLocked(structureChanged);
 }
 
 int CTernMailboxManager::Add(std::string_view name, int32_t messages, int32_t unread,

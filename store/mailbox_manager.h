@@ -115,9 +115,11 @@ class CTernMailboxManager {
   // manager last read or wrote it.
   void MergeListFileLocked();
   // Writes the list: under the list's named lock, merged with the file first.
-  bool WriteListLocked();
+  // Without durable it is not synced (a change of counts only, which every release
+  // writes again).
+  bool WriteListLocked(bool durable = true);
   // Writes the records as they are. REQUIRES: the list's named lock.
-  bool WriteListFileLocked();
+  bool WriteListFileLocked(bool durable = true);
   Record* FindLocked(std::string_view name);
   std::vector<std::string> TocNames();
 

@@ -1,10 +1,9 @@
 // The approval secret, the signature of an approval request and its verification.
 #include "transport/approval.h"
 
-#include <mutex>
-
 #include "base/ascii.h"
 #include "base/disk_file.h"
+#include "base/lock.h"
 #include "base/message_codes.h"
 #include "base/report.h"
 #include "base/sha256.h"
@@ -12,11 +11,11 @@
 
 namespace {
 
-std::mutex g_SecretLock;  // guards g_Secret
+CTernLock g_SecretLock;  // guards g_Secret
 std::string g_Secret;
 
 std::string Secret() {
-  std::lock_guard<std::mutex> guard(g_SecretLock);
+  CTernLockGuard guard(g_SecretLock);
   return g_Secret;
 }
 
@@ -48,7 +47,7 @@ bool TernLoadApprovalSecret(const std::string& path) {
 }
 
 void TernSetApprovalSecret(std::string secret) {
-  std::lock_guard<std::mutex> guard(g_SecretLock);
+  CTernLockGuard guard(g_SecretLock);
   g_Secret = std::move(secret);
 }
 

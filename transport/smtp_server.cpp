@@ -278,6 +278,8 @@ SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::st
     TernReportEvent(TernEventType::Error, kMsgSmtpCreateFailed);
     return ReplyStep("451 Requested action aborted: local error in processing\r\n");
   }
+  // Held while it is being made, so that no recovery or delivery reads it half made.
+  m_Message->Hold();
   m_Message->SetSender(sender);
   m_Message->SetPeer(m_Peer);
   m_Sender = sender;

@@ -14,6 +14,7 @@
 #include "base/file_ops.h"
 #include "message/clock.h"
 #include "message/envelope.h"
+#include "base/message_codes.h"
 #include "message/queue.h"
 #include "message/queued_message.h"
 #include "platform/clock.h"
@@ -239,7 +240,7 @@ TEST_F(QueueTest, MovingToAnotherQueueKeepsTheFiles) {
   EXPECT_TRUE(slow.Take());
 }
 
-TEST_F(QueueTest, BrokenEnvelopeLosesItsEntryButKeepsItsFiles) {
+TEST_F(QueueTest, BrokenEnvelopeLosesItsEntryAndIsSetAsideWithAnEvent) {
   std::string good = MakeMessage(m_Dir.Path());
   std::string broken = MakeMessage(m_Dir.Path());
   std::string envelope = m_Dir.File(broken + ".env");
@@ -255,7 +256,9 @@ TEST_F(QueueTest, BrokenEnvelopeLosesItsEntryButKeepsItsFiles) {
   ASSERT_TRUE(m);
   EXPECT_EQ(m->Identifier(), good);
   EXPECT_EQ(QueueText(), "12 0 " + good + "\r\n");
-  EXPECT_EQ(TempDir::Read(envelope), text);
+  EXPECT_FALSE(FileExists(envelope, false));
+  EXPECT_EQ(TempDir::Read(envelope + ".bad"), text);
+  EXPECT_TRUE(events.Has(kMsgEnvelopeMovedAside));
   EXPECT_TRUE(FileExists(m_Dir.File(broken + ".mes"), false));
 }
 
