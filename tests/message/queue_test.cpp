@@ -240,6 +240,35 @@ TEST_F(QueueTest, MovingToAnotherQueueKeepsTheFiles) {
   EXPECT_TRUE(slow.Take());
 }
 
+TEST_F(QueueTest, FinishedLinesWaitForTheNextRewriteAndAreNeverTakenAgain) {
+  std::vector<std::string> ids;
+  for (int i = 0; i < 3; ++i) {
+    ids.push_back(MakeMessage(m_Dir.Path()));
+    ASSERT_TRUE(m_Queue.Enqueue(ids.back(), 10 + i, 0, true));
+  }
+  // A finished message's line stays while others wait...
+  std::unique_ptr<CTernQueuedMessage> first = m_Queue.Take();
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(m_Queue.Finish(std::move(first), true));
+  EXPECT_NE(QueueText().find(ids[0]), std::string::npos);
+  // ... and a reload (another process appended) does not bring it back.
+  std::string later = MakeMessage(m_Dir.Path());
+  CTernQueue other("testq", m_Dir.Path());
+  ASSERT_TRUE(other.Enqueue(later, 20, 0, true));
+  std::vector<TernQueueEntry> entries = m_Queue.Entries();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].identifier, ids[1]);
+  EXPECT_EQ(entries.back().identifier, later);
+  // A message that moves on to another queue leaves the file at once, taking the
+  // finished lines with it; so does the last one.
+  std::unique_ptr<CTernQueuedMessage> second = m_Queue.Take();
+  ASSERT_TRUE(m_Queue.Finish(std::move(second), false));
+  EXPECT_EQ(QueueText().find(ids[0]), std::string::npos);
+  for (std::unique_ptr<CTernQueuedMessage> m; (m = m_Queue.Take());) ASSERT_TRUE(m_Queue.Finish(std::move(m), true));
+  EXPECT_EQ(QueueText(), "");
+  EXPECT_EQ(other.Entries().size(), 0u);
+}
+
 TEST_F(QueueTest, BrokenEnvelopeLosesItsEntryAndIsSetAsideWithAnEvent) {
   std::string good = MakeMessage(m_Dir.Path());
   std::string broken = MakeMessage(m_Dir.Path());
