@@ -1,7 +1,8 @@
-// Test helper for the SMTP server: a loaded configuration (local domain
-// example.org), the activity log in a fresh directory, the fast and slow queues and
-// a started server listening on loopback at a port the system chooses, and a client
-// that speaks to it over a real connection.
+// Test helper for the SMTP server: what the delivery fixture gives (a loaded
+// configuration with the local domain example.org, the activity log in a fresh
+// directory, the fast queue), the slow queue and a started server listening on
+// loopback at a port the system chooses, and a client that speaks to it over a real
+// connection.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "tests/net/loopback.h"
 #include "tests/support/events.h"
 #include "tests/support/tempdir.h"
+#include "tests/transport/delivery_fixture.h"
 #include "transport/smtp_server.h"
 
 // One client connection; every wait is bounded.
@@ -55,16 +57,10 @@ class SmtpClient {
   CTernTcpEndpoint m_End;
 };
 
-class SmtpFixture : public ::testing::Test {
+class SmtpFixture : public DeliveryFixture {
  protected:
   void SetUp() override {
-    CTernActivityLog::Configure(m_Dir.Path(), "OstrelLogging");
-    CTernActivityLog::Reopen();
-    CTernActivityLog::SetSettingReader(nullptr);
-    m_MailDir = m_Dir.Path() + "/mail";
-    ASSERT_EQ(::mkdir(m_MailDir.c_str(), 0755), 0);
-    LoadConfig("");
-    m_Fast = std::make_unique<CTernQueue>("fastq", m_MailDir);
+    DeliveryFixture::SetUp();
     m_Slow = std::make_unique<CTernQueue>("slowq", m_MailDir);
     m_Server = std::make_unique<SMTP>(nullptr, m_Fast.get(), m_Slow.get(), m_MailDir);
     ASSERT_TRUE(m_Server->Start(3, 1, CTernNetAddress(Loopback(1), 0)));
@@ -73,43 +69,11 @@ class SmtpFixture : public ::testing::Test {
 
   void TearDown() override {
     m_Server.reset();
-    InstallLocalDomains(nullptr);
-    Configuration::SetProcess(nullptr);
-    m_Config.reset();
-    CTernActivityLog::Close();
-    CTernActivityLog::Configure("", "");
-    CTernActivityLog::Reopen();
-  }
-
-  // System attributes beyond Domain=example.org (",name=value" each), and further
-  // object lines.
-  void LoadConfig(const std::string& systemAttributes, const std::string& objects = "") {
-    InstallLocalDomains(nullptr);
-    Configuration::SetProcess(nullptr);
-    m_Config.reset();
-    m_Dir.Write("shared-config",
-                "# 2 0\r\nDS,Domain=example.org" + systemAttributes + "\r\n" + objects);
-    m_Dir.Write("local-config", "# 2 0\r\n");
-    m_Dir.Write("vendor-config", "# 2 0\r\n");
-    m_Config = std::make_unique<Configuration>(m_Dir.File("shared-config"),
-                                               m_Dir.File("local-config"),
-                                               m_Dir.File("vendor-config"));
-    ASSERT_EQ(m_Config->Load(true), 0);
-    Configuration::SetProcess(m_Config.get());
-    InstallLocalDomains(m_Config.get());
+    DeliveryFixture::TearDown();
   }
 
   // Today's activity records.
-  std::vector<CTernActivityRecord> Records() {
-    std::vector<CTernActivityRecord> out;
-    long date = TernDateNumber(PlatformNow());
-    CTernActivityReader reader(m_Dir.Path(), date, 0, date, 235959, {}, {}, {}, {});
-    long d = 0, t = 0;
-    CTernActivityRecord record;
-    for (bool more = reader.First(d, t, record); more; more = reader.Next(d, t, record))
-      out.push_back(record);
-    return out;
-  }
+  std::vector<CTernActivityRecord> Records() { return TodaysRecords(m_Dir.Path()); }
   // The fields of today's records of an action, by key.
   std::vector<ActivityFields> RecordsOf(int action) {
     std::vector<ActivityFields> out;
@@ -166,11 +130,7 @@ class SmtpFixture : public ::testing::Test {
   // Files of queued messages in MailDir (envelopes and bodies).
   int MessageFiles();
 
-  TempDir m_Dir;
-  EventCapture m_Events;
-  std::string m_MailDir;
-  std::unique_ptr<Configuration> m_Config;
-  std::unique_ptr<CTernQueue> m_Fast, m_Slow;
+  std::unique_ptr<CTernQueue> m_Slow;
   std::unique_ptr<SMTP> m_Server;
   uint16_t m_Port = 0;
 };

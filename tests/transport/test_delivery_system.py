@@ -26,6 +26,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "dns"))
 from test_dns_system import DNSMASQ, NameServer  # noqa: E402
+from test_smtp_system import wait_for  # noqa: E402
 
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -40,15 +41,6 @@ def free_port(address="127.0.0.1", kind=socket.SOCK_STREAM):
     with socket.socket(socket.AF_INET, kind) as s:
         s.bind((address, 0))
         return s.getsockname()[1]
-
-
-def wait_for(predicate, timeout=30.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
 
 
 def read(path):
