@@ -60,7 +60,7 @@ bool CTernLocalDelivery::Run() {
     bool more = false;
     for (size_t k = i + 1; k < recipients.size() && !more; ++k)
       more = recipients[k].status == TernRecipientStatus::Waiting;
-    if (more) m_Message.SaveEnvelope();
+    if (more) m_Message.SaveEnvelope(false);
   }
   if (m_BodyOpen) m_Message.CloseBody();
   m_BodyOpen = false;

@@ -193,7 +193,9 @@ bool CTernRemoteDelivery::Pass(bool& ok) {
   }
   if (opened) Finish(t);
   m_Message.Touch();
-  if (!m_Message.SaveEnvelope()) ok = false;
+  // Kept for a crash of the process; the save that matters for a power loss comes
+  // before the message changes queue.
+  if (!m_Message.SaveEnvelope(false)) ok = false;
   return opened && ok;
 }
 

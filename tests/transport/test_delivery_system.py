@@ -24,9 +24,10 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "dns"))
+for folder in ("dns", "support"):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", folder))
+from ostrel_system import wait_for  # noqa: E402
 from test_dns_system import DNSMASQ, NameServer  # noqa: E402
-from test_smtp_system import wait_for  # noqa: E402
 
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
 HERE = os.path.dirname(os.path.abspath(__file__))
