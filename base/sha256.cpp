@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "base/hex.h"
+
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -114,13 +116,7 @@ TernSha256Digest TernHmacSha256(std::string_view key, std::string_view message) 
 }
 
 std::string TernDigestHex(const TernSha256Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t b : digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
+  return TernHexLower(digest.data(), digest.size());
 }
 
 bool TernEqualInConstantTime(std::string_view a, std::string_view b) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/hex.h"
 #include "platform/random.h"
 
 namespace {
@@ -17,13 +18,7 @@ bool IsWaiting(const WebSession& s) { return s.issued != 0; }
 std::string WebNewSessionId() {
   uint8_t bytes[kIdBytes];
   if (!PlatformRandomBytes(bytes, sizeof bytes)) return "";
-  static const char kHex[] = "0123456789abcdef";
-  std::string id;
-  for (uint8_t b : bytes) {
-    id += kHex[b >> 4];
-    id += kHex[b & 15];
-  }
-  return id;
+  return TernHexLower(bytes, sizeof bytes);
 }
 
 bool WebValidSessionId(const std::string& text) {
