@@ -6,6 +6,8 @@
 
 #include "base/number.h"
 #include "base/registry.h"
+#include "platform/registry_file.h"
+#include "platform/registry_file_tcpip.h"
 #include "platform/socket.h"
 
 const TernServerProfile kTernSmtpProfile{"SMTPIncoming", "SMTPOutgoing", "SMTPPort", 25, false,
@@ -96,4 +98,11 @@ bool TernReconfigureProtocolServer(CTernTcpServer& server, const TernServerProfi
   bool ok = server.SetWorkerCount(counts.workers);
   if (profile.backgroundSetting) ok = server.SetBackgroundCount(counts.background) && ok;
   return ok;
+}
+
+std::string TernServerHostName() {
+  std::string host, domain;
+  if (!PlatformRegistryGetValue(kPlatformTcpipKey, "Hostname", host).Ok()) host.clear();
+  if (!PlatformRegistryGetValue(kPlatformTcpipKey, "Domain", domain).Ok()) domain.clear();
+  return !host.empty() && !domain.empty() ? host + "." + domain : host;
 }

@@ -76,3 +76,7 @@ bool TernStartProtocolServer(CTernTcpServer& server, const TernServerProfile& pr
 bool TernReconfigureProtocolServer(CTernTcpServer& server, const TernServerProfile& profile,
                                    const TernSettingReader& reader,
                                    TernServerCounts* applied = nullptr);
+
+// The name a server gives itself in greetings and sign-offs: the TCP/IP parameters'
+// Hostname, followed by "." and Domain when both are set.
+std::string TernServerHostName();

@@ -199,11 +199,12 @@ int COstrelHost::StartUp() {
   // 11. The fast and slow queues in MailDir (their files are read on first use).
   m_FastQueue = std::make_unique<CTernQueue>("fastq", m_Paths.mailDir);
   m_SlowQueue = std::make_unique<CTernQueue>("slowq", m_Paths.mailDir);
-  // 12. The SMTP server object (the POP3 server object joins it here), and the
+  // 12. The SMTP and POP3 server objects, and the
   //     delivery engine its delivery threads run; the engine first queues again
   //     the messages a crash left out of the queues.
   m_Smtp = std::make_unique<SMTP>(m_Lists.get(), m_FastQueue.get(), m_SlowQueue.get(),
                                   m_Paths.mailDir);
+  m_Pop = std::make_unique<POP3>(m_Mailboxes.get());
   //     Tests of acceptance alone hold delivery, so that accepted mail stays queued.
   m_Delivery = std::make_unique<CTernDelivery>(DeliverySetup());
   if (!std::getenv(kOstrelHoldDeliveryEnv)) m_Smtp->SetDelivery(m_Delivery.get());
@@ -234,6 +235,9 @@ int COstrelHost::StartUp() {
   // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
   //     start-up. POP3 starts after it.
   if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
+  // 16. POP3 starts on POPPort with POPIncoming workers; its result is not looked
+  //     at (a taken port has been reported).
+  m_Pop->Start(kOstrelServiceName, ReadSystemText);
   // 17. SMTP starts on SMTPPort with its workers and delivery threads; its result
   //     is not looked at.
   m_Smtp->Start(kOstrelServiceName, ReadSystemText);
@@ -288,6 +292,7 @@ void COstrelHost::Stop() {
   // The SMTP server's stop ends the delivery threads, the first users of the
   // queues and mailboxes to go; then the engine goes.
   if (m_Smtp) m_Smtp->Stop();
+  if (m_Pop) m_Pop->Stop();
   if (m_Http) m_Http->Stop();
   // HTTP servers replaced by a port change have stopped, or stop now.
   std::vector<std::thread> retirers;
@@ -308,6 +313,7 @@ void COstrelHost::Stop() {
     m_Mailboxes.reset();
   }
   m_Smtp.reset();
+  m_Pop.reset();
   m_Http.reset();
   m_Web.reset();
   m_FastQueue.reset();

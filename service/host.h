@@ -13,6 +13,7 @@
 #include "config/lists.h"
 #include "message/queue.h"
 #include "store/mailbox_table.h"
+#include "pop3/pop3_server.h"
 #include "transport/delivery.h"
 #include "transport/smtp_server.h"
 #include "web/http_server.h"
@@ -79,6 +80,8 @@ class COstrelHost {
   CTernQueue* SlowQueue() const { return m_SlowQueue.get(); }
   // The SMTP server built by the start-up; null before and after.
   SMTP* Smtp() const { return m_Smtp.get(); }
+  // The POP3 server built by the start-up; null before and after.
+  POP3* Pop() const { return m_Pop.get(); }
   // The HTTP server built by the start-up; null before and after.
   HttpServer* Http() const { return m_Http.get(); }
   // The web interface (sessions, page handlers) the HTTP server serves; null
@@ -121,6 +124,7 @@ class COstrelHost {
   std::unique_ptr<CTernQueue> m_FastQueue;
   std::unique_ptr<CTernQueue> m_SlowQueue;
   std::unique_ptr<SMTP> m_Smtp;
+  std::unique_ptr<POP3> m_Pop;
   std::unique_ptr<HttpServer> m_Http;
   std::unique_ptr<WebContext> m_Web;  // outlives m_Http, whose routes use it
   // HTTP servers replaced by a port change, each stopped by its retirer thread;

@@ -116,6 +116,14 @@ int CTernMailbox::MarkForRemoval(int32_t n) {
   return 0;
 }
 
+void CTernMailbox::ClearRemovalMarks() {
+  for (TernTocEntry& entry : m_Entries) {
+    if (!entry.Marked()) continue;
+    entry.internal &= ~static_cast<uint32_t>(TernTocInternal::Removal);
+    m_TocInSync = false;
+  }
+}
+
 int CTernMailbox::DeleteFiles(const std::string& root, const std::string& userKey,
                               const std::string& name) {
   CTernNamedLockScope lock(TernMailboxLockName(root, userKey, name));

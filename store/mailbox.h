@@ -133,6 +133,9 @@ class CTernMailbox {
   // the next rewrite of the TOC; releasing the mailbox without compacting keeps the
   // message.
   int MarkForRemoval(int32_t n);
+  // Takes back every mark for removal (after a compaction that failed, so that no
+  // later compaction carries them out unasked).
+  void ClearRemovalMarks();
   // Removes the marked messages for good: the data file without them is written
   // and put on disk beside the old one, the new TOC likewise, and then both are
   // renamed into place, the data file first. Until then nothing changes, on disk or

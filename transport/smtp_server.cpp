@@ -50,12 +50,6 @@ bool BeginsNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-std::string RegistryText(const char* name) {
-  std::string value;
-  if (!PlatformRegistryGetValue(kPlatformTcpipKey, name, value).Ok()) value.clear();
-  return value;
-}
-
 // The largest message accepted: the System setting, or the default when it is
 // missing, not a number or below 1.
 long MaxMessageSize() {
@@ -477,9 +471,7 @@ SMTP::SMTP(ListStore* lists, CTernQueue* fastQueue, CTernQueue* slowQueue,
       m_SlowQueue(slowQueue),
       m_QueueDirectory(queueDirectory.empty() ? std::string(OSTREL_DEFAULT_DIR)
                                               : queueDirectory) {
-  m_HostName = RegistryText("Hostname");
-  std::string domain = RegistryText("Domain");
-  if (!m_HostName.empty() && !domain.empty()) m_HostName += "." + domain;
+  m_HostName = TernServerHostName();
 }
 
 SMTP::~SMTP() { Stop(); }
