@@ -112,7 +112,7 @@ class POP3::Session {
 
   // Checks a message number; answers and records a refusal (false).
   bool CheckNumber(long n, const std::string& line, bool& sent);
-  bool SendMessage(int32_t n, bool top, long lines);
+  bool SendMessage(int32_t n, bool top, long lines, std::string out);
 
   bool Reply(std::string_view text);
   Step ReplyStep(std::string_view text) { return Reply(text) ? Step::Go : Step::Abort; }
@@ -369,22 +369,23 @@ POP3::Session::Step POP3::Session::Retrieve(std::string_view argument, bool top,
   int32_t number = static_cast<int32_t>(n);
   std::string id = Id(number);
   const Content& content = m_Contents[static_cast<size_t>(number - 1)];
-  if (!Reply(Ok(std::to_string(content.Octets()) + " octets"))) return Step::Abort;
-  if (!SendMessage(number, top, lines)) return Step::Abort;
+  // The status line goes out with the message's first block: two small sends in a
+  // row would wait for the client's delayed acknowledgement.
+  if (!SendMessage(number, top, lines, Ok(std::to_string(content.Octets()) + " octets")))
+    return Step::Abort;
   Record(kActionMessageRead, kResultSucceeded,
          {{kActMailbox, kTernInbox}, {kActMailboxId, id}, {kActLastCommand, line}});
   return Step::Go;
 }
 
-// Sends the message from the line after its separator, stuffing a "." before every
+// Sends out (the status line), then the message from the line after its separator, stuffing a "." before every
 // line that begins with one, ending it with CR LF when the stored text lacks it,
 // and then the ".\r\n" line. With top, the header, the empty line and at most
 // `lines` further lines.
-bool POP3::Session::SendMessage(int32_t n, bool top, long lines) {
+bool POP3::Session::SendMessage(int32_t n, bool top, long lines, std::string out) {
   const Content& content = m_Contents[static_cast<size_t>(n - 1)];
   CTernDiskFile file(m_Box->DataPath(), TernFileMode::ReadOnly | TernFileMode::NoLock);
   if (!file.Open() || !file.Seek(content.offset, TernSeek::Start)) return false;
-  std::string out;
   int32_t left = content.length;
   bool lineStart = true, inHeader = true, done = false, ok = true;
   size_t lineBytes = 0;    // bytes of the current line before its LF
