@@ -476,6 +476,11 @@ bool CTernTcpEndpoint::PeerClosed() {
   return m_State.load() == TernTcpState::Connected && PlatformSocketPeerClosed(m_Socket);
 }
 
+bool CTernTcpEndpoint::SetNoDelay() {
+  CTernLockGuard guard(m_Lock);
+  return m_State.load() == TernTcpState::Connected && PlatformSocketSetNoDelay(m_Socket) == 0;
+}
+
 bool CTernTcpEndpoint::Close() {
   CTernLockGuard guard(m_Lock);
   return CloseLocked();

@@ -129,6 +129,10 @@ class CTernTcpEndpoint {
   // the time-out (at once when it is below 1); false when it expires or on failure
   // (134). REQUIRES: listening or connected (119).
   bool WaitReadable(int timeout);
+  // Replies go out at once, not held back for the peer's acknowledgement of the
+  // previous one (for protocols whose clients pipeline commands). False when not
+  // connected or the option cannot be set.
+  bool SetNoDelay();
 
   // Shuts a connection's sending side down (124, a warning, on failure) and closes
   // the socket (126 and false on failure); the endpoint is disconnected either way.

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -62,6 +63,11 @@ int PlatformSocketClose(PlatformSocket s) {
 }
 
 int PlatformSocketShutdownSend(PlatformSocket s) { return shutdown(s, SHUT_WR); }
+
+int PlatformSocketSetNoDelay(PlatformSocket s) {
+  int on = 1;
+  return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 int PlatformSocketBind(PlatformSocket s, uint32_t address, uint16_t port, bool forListening) {
   if (forListening) {

@@ -38,6 +38,10 @@ PlatformSocket PlatformSocketOpen(bool stream);
 int PlatformSocketClose(PlatformSocket s);
 // Shuts the sending side down (the peer reads its end of data).
 int PlatformSocketShutdownSend(PlatformSocket s);
+// Sends each block at once instead of holding a small one back until the peer has
+// acknowledged the last (Nagle's algorithm): for servers that answer pipelined
+// commands with replies written whole.
+int PlatformSocketSetNoDelay(PlatformSocket s);
 
 int PlatformSocketBind(PlatformSocket s, uint32_t address, uint16_t port, bool forListening);
 int PlatformSocketListen(PlatformSocket s, int backlog);

@@ -163,6 +163,8 @@ std::string POP3::Session::Id(int32_t n) {
 }
 
 void POP3::Session::Run() {
+  // Clients pipeline RETR and DELE; each reply is written whole.
+  m_Connection.SetNoDelay();
   CTernNetAddress peer;
   if (!m_Connection.PeerName(peer) || !peer.GetFirstAddressText(m_Client)) m_Client.clear();
   if (!Reply(Ok("POP3 server " + m_Server.HostName() + " (" + kPopProduct + "-" + kPopVersion +
