@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl libcrypt-dev libpam0g-dev
-          dnsmasq-base unbound chromium chromium-driver python3-selenium python3-aiosmtpd)
+          dnsmasq-base unbound chromium chromium-driver python3-selenium python3-aiosmtpd
+          fetchmail)
 
 missing=()
 for p in "${packages[@]}"; do
