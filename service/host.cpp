@@ -275,6 +275,7 @@ void COstrelHost::ReconfigureServers() {
   CTernLockGuard guard(m_StopLock);
   if (m_Stopping) return;
   if (m_Smtp) m_Smtp->Reconfigure(ReadSystemText);
+  if (m_Pop) m_Pop->Reconfigure(ReadSystemText);
   if (m_Http) m_Http->Reconfigure(ReadSystemText);
 }
 
