@@ -10,9 +10,13 @@ import signal
 import smtplib
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ostrel_system import free_port as system_free_port  # noqa: E402
 
 PROBE = os.environ.get("OSTREL_DNS_PROBE", "build/tests/dns_probe")
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
@@ -44,9 +48,7 @@ LOOKUPS = [
 
 
 def free_port(kind=socket.SOCK_DGRAM):
-    with socket.socket(socket.AF_INET, kind) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    return system_free_port(kind=kind)
 
 
 def answers(port, name="host.example.test"):

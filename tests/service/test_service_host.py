@@ -14,12 +14,11 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from ostrel_system import BINARY, wait_for  # noqa: E402
+from ostrel_system import free_port as system_free_port  # noqa: E402
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return str(s.getsockname()[1])
+    return str(system_free_port())
 
 
 def alive(pid):

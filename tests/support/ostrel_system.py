@@ -3,6 +3,7 @@ bounded waits, and a fresh installation in a private directory (its own registry
 file, run directory and event-log file, so nothing outside it is touched) with the
 program run in the foreground."""
 import os
+import random
 import signal
 import socket
 import subprocess
@@ -12,10 +13,24 @@ import time
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def free_port(address="127.0.0.1", kind=socket.SOCK_STREAM):
+    """A port free on the address (and, for TCP, on every address, as the servers
+    bind them all), drawn below the kernel's ephemeral range: a port the kernel
+    hands out itself can be taken meanwhile as the source port of some client's
+    connection, for example by another test running in parallel."""
+    rng = random.SystemRandom()
+    for _ in range(500):
+        port = rng.randrange(20000, 32000)
+        try:
+            with socket.socket(socket.AF_INET, kind) as s:
+                s.bind((address, port))
+            if kind == socket.SOCK_STREAM:
+                with socket.socket(socket.AF_INET, kind) as s:
+                    s.bind(("0.0.0.0", port))
+            return port
+        except OSError:
+            continue
+    raise RuntimeError("no free port between 20000 and 32000")
 
 
 def can_connect(port):

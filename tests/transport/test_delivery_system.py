@@ -26,7 +26,7 @@ import unittest
 
 for folder in ("dns", "support"):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", folder))
-from ostrel_system import wait_for  # noqa: E402
+from ostrel_system import free_port, wait_for  # noqa: E402
 from test_dns_system import DNSMASQ, NameServer  # noqa: E402
 
 BINARY = os.environ.get("OSTREL_BINARY", "build/service/ostrel")
@@ -36,12 +36,6 @@ PRODUCT = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrin\\Ostrel]\n"
 # The crash test: messages sent, and how many are delivered before the kill.
 CRASH_MESSAGES = 500
 CRASH_AFTER = 100
-
-
-def free_port(address="127.0.0.1", kind=socket.SOCK_STREAM):
-    with socket.socket(socket.AF_INET, kind) as s:
-        s.bind((address, 0))
-        return s.getsockname()[1]
 
 
 def read(path):
