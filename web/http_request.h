@@ -213,6 +213,10 @@ class HttpRequest : public TemplateRequest {
   // part or it cannot be written.
   bool SaveUploadedPart(const std::string& field, const std::string& destination,
                         std::string& contentType);
+  // A path in the server's mail directory that no file has yet, of the kind the
+  // server removes when it starts (so a crash leaves no temporary file for good).
+  // Whoever makes a file there removes it when done.
+  std::string NewSpoolPath() const;
 
  private:
   enum class LineResult { Line, Overlong, Silent, Gone };
@@ -224,7 +228,6 @@ class HttpRequest : public TemplateRequest {
   bool BodyLength(long& length) const;
   bool StartMessage();
   bool Spool();
-  std::string NewSpoolPath() const;
   bool OpenForReading();
   bool DecodeMultipart();
   bool ExtractPart(int32_t part, CTernFile& target);

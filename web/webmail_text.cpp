@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "base/ascii.h"
+#include "message/headers.h"
 #include "message/mime_codec.h"
 
 namespace {
@@ -255,6 +256,33 @@ std::string WebMailHeaderLine(std::string_view name, std::string_view value) {
     first = false;
   }
   return out + "\r\n";
+}
+
+std::string WebMailEncodeHeader(std::string_view name, std::string_view value) {
+  bool ascii = std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || (TernHeaderClassOf(name) & TernHeaderClass::Address)) return std::string(value);
+  std::string out;
+  while (!value.empty()) {
+    // At most 45 bytes a word (60 in base64), never ending inside a character.
+    size_t take = std::min<size_t>(45, value.size());
+    while (take < value.size() && take > 1 && (static_cast<unsigned char>(value[take]) & 0xc0) == 0x80) --take;
+    std::string encoded = TernBase64Encode(value.substr(0, take));
+    std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
+    out += (out.empty() ? "" : " ") + ("=?UTF-8?B?" + encoded + "?=");
+    value.remove_prefix(take);
+  }
+  return out;
+}
+
+std::string WebMailContentType(std::string_view type) {
+  size_t slash = type.find('/');
+  bool ok = slash != std::string_view::npos && slash > 0 && slash + 1 < type.size() && type.size() <= 100;
+  for (size_t i = 0; ok && i < type.size(); ++i) {
+    char c = type[i];
+    ok = i == slash || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '+' || c == '_';
+  }
+  return ok ? TernLoweredAscii(type) : "application/octet-stream";
 }
 
 std::string WebMailFileName(std::string_view name) {

@@ -52,6 +52,14 @@ bool WebMailReservedHeader(std::string_view name);
 // kWebMailFoldWidth characters.
 std::string WebMailHeaderLine(std::string_view name, std::string_view value);
 
+// A header value as it is written: unchanged when it is ASCII; else, for a header
+// that holds no addresses, encoded words "=?UTF-8?B?...?=" of whole characters.
+std::string WebMailEncodeHeader(std::string_view name, std::string_view value);
+
+// A content type fit for a header: type "/" subtype of letters, digits, "-", ".",
+// "+" and "_", in lower case; "application/octet-stream" for anything else.
+std::string WebMailContentType(std::string_view type);
+
 // A file name fit for a header: the last component of a path, without control
 // characters, double quotes or backslashes, not beginning with a dot, at most 120
 // bytes; "attachment" when nothing is left.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ascii.h"
+
 TEST(WebMailText, RepliesQuoteEveryLineAndSayReOnce) {
   EXPECT_EQ(WebMailReplySubject("Lunch"), "Re: Lunch");
   EXPECT_EQ(WebMailReplySubject("RE: Lunch"), "RE: Lunch");
@@ -90,6 +92,10 @@ TEST(WebMailText, FileNamesLoseWhatCouldBreakAHeaderOrLeaveTheDirectory) {
     EXPECT_EQ(WebMailFileName(c.name), c.clean) << c.name;
     EXPECT_EQ(WebMailAsciiFileName(WebMailFileName(c.name)), c.ascii) << c.name;
   }
+  for (const char* type : {"Image/PNG", "application/vnd.ms-excel", "text/x-c++"})
+    EXPECT_EQ(WebMailContentType(type), TernLoweredAscii(type)) << type;
+  for (const char* type : {"", "text", "/plain", "text/", "text/html; charset=x", "text/html\r\nX: y", "a/b/c"})
+    EXPECT_EQ(WebMailContentType(type), "application/octet-stream") << type;
   std::string longName = std::string(119, 'a') + "\xc3\xa9\xc3\xa9";
   EXPECT_EQ(WebMailFileName(longName), std::string(119, 'a'));
 }
@@ -125,6 +131,20 @@ TEST(WebMailText, CharsetsAndEncodedWordsBecomeUtf8) {
       {"x =?utf-8?Q?=3Cb=3E?= y", "x <b> y"},
   };
   for (const auto& c : cases) EXPECT_EQ(WebMailDecodeHeader(c.value), c.decoded) << c.value;
+  // Written headers: ASCII and address headers as they are, other text in encoded
+  // words of whole characters that read back the same.
+  EXPECT_EQ(WebMailEncodeHeader("Subject", "Plain"), "Plain");
+  EXPECT_EQ(WebMailEncodeHeader("To", "Caf\xc3\xa9 <c@x.org>"), "Caf\xc3\xa9 <c@x.org>");
+  std::string subject;
+  for (int i = 0; i < 30; ++i) subject += "caf\xc3\xa9 ";
+  std::string encoded = WebMailEncodeHeader("Subject", subject);
+  EXPECT_TRUE(encoded.starts_with("=?UTF-8?B?")) << encoded;
+  EXPECT_EQ(encoded.find_first_of("\r\n"), std::string::npos);
+  EXPECT_EQ(WebMailDecodeHeader(encoded), subject);
+  for (size_t at = 0, end; at < encoded.size(); at = end + 1) {
+    end = std::min(encoded.find(' ', at), encoded.size());
+    EXPECT_LE(end - at, 75u);
+  }
 }
 
 TEST(WebMailText, PagingWrapsAtBothEndsAndSortButtonsReverse) {
