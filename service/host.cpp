@@ -29,6 +29,7 @@
 #include "web/admin.h"
 #include "web/http_server.h"
 #include "web/web_operations.h"
+#include "web/webmail.h"
 
 const char kOstrelServiceName[] = "Ostrel";
 // Set in the environment, the delivery threads only wait: accepted mail stays in
@@ -231,6 +232,10 @@ int COstrelHost::StartUp() {
   admin.reconfigureServers = [this] { ReconfigureServers(); };
   admin.moveHttpServer = [this] { return MoveHttpServer(); };
   WebAddAdministration(*m_Web, admin);
+  //     The web mail client queues what users send like accepted SMTP mail.
+  SMTP* smtp = m_Smtp.get();
+  WebAddMail(*m_Web, {smtp->QueueDirectory(), m_FastQueue.get(), smtp->HostName(),
+                      [smtp] { smtp->DeliveryEvent().Set(); }});
   m_Http = MakeHttpServer();
   // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
   //     start-up. POP3 starts after it.
