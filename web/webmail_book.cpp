@@ -12,12 +12,6 @@ namespace {
 
 constexpr const char* kFields[] = {"To", "CC", "BCC"};
 
-std::string Trimmed(const std::string& text) {
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return "";
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
 // Whether every address of an entry parses.
 bool Parses(const std::string& addresses) {
   std::vector<std::string> list = WebMailSplitAddresses(addresses);
@@ -60,7 +54,7 @@ void AddressBookDispatch(WebMailCall& call) {
 }
 
 WebMailNext Store(WebMailCall& call) {
-  std::string nickname = Trimmed(call.Var("Nickname")), address = Trimmed(call.Var("EmailAddress"));
+  std::string nickname = WebMailTrimmed(call.Var("Nickname")), address = WebMailTrimmed(call.Var("EmailAddress"));
   if (nickname.empty() || address.empty()) return {kPageBookEntry, WebMailCall::Text(kMsgNicknameAndAddress)};
   if (!TernValidBookText(nickname, kTernNicknameLimit) || !TernValidBookText(address, kTernBookAddressLimit) ||
       !Parses(address))
@@ -130,7 +124,7 @@ void WebMailFillSelections(WebMailCall& call) {
     std::string selected, others;
     for (const std::string& address : WebMailSplitAddresses(call.Var(kHeaderPrefix + std::string(field)))) {
       auto entry = std::find_if(entries.begin(), entries.end(),
-                                [&address](const auto& e) { return TernEqualsNoCase(Trimmed(e.address), address); });
+                                [&address](const auto& e) { return TernEqualsNoCase(WebMailTrimmed(e.address), address); });
       if (entry != entries.end())
         selected += (selected.empty() ? "" : std::string(1, kHttpValueSeparator)) + entry->nickname;
       else

@@ -17,12 +17,6 @@ constexpr std::pair<const char*, int> kSortButtons[] = {
     {"SortByDate", 7},    {"SortBySize", 9},   {"SortByTo", 11},
 };
 
-std::string Trimmed(const std::string& text) {
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return "";
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
 // The check of a new mailbox name: empty when it may be made, else the error.
 std::string NewNameError(const std::string& user, const std::string& name) {
   if (!Configuration::ValidName(name)) return WebMailCall::Text(kMsgObjectNameInvalid);
@@ -37,7 +31,7 @@ void RecordBox(WebMailCall& call, long action, const std::string& name, const st
 }
 
 void CreateBox(WebMailCall& call) {
-  std::string name = Trimmed(call.Var("NewBox"));
+  std::string name = WebMailTrimmed(call.Var("NewBox"));
   std::string error = CTernMailboxTable::HasMailService(call.User()) ? NewNameError(call.User(), name)
                                                                      : WebMailCall::Text(kMsgMailboxOpenFailed);
   if (error.empty()) {
@@ -49,7 +43,7 @@ void CreateBox(WebMailCall& call) {
 }
 
 void DeleteBox(WebMailCall& call) {
-  std::string name = WebMailBoxName(call.User(), Trimmed(call.Var("OldBox")));
+  std::string name = WebMailBoxName(call.User(), WebMailTrimmed(call.Var("OldBox")));
   std::string error;
   if (name.empty()) {
     error = WebMailCall::Text(kMsgMailboxOpenFailed);
@@ -64,8 +58,8 @@ void DeleteBox(WebMailCall& call) {
 }
 
 void RenameBox(WebMailCall& call) {
-  std::string from = WebMailBoxName(call.User(), Trimmed(call.Var("OldBox")));
-  std::string to = Trimmed(call.Var("NewBox"));
+  std::string from = WebMailBoxName(call.User(), WebMailTrimmed(call.Var("OldBox")));
+  std::string to = WebMailTrimmed(call.Var("NewBox"));
   std::string error;
   if (from.empty())
     error = WebMailCall::Text(kMsgMailboxOpenFailed);

@@ -11,6 +11,7 @@
 #include "net/mail_address.h"
 #include "store/mailbox_names.h"
 #include "store/mailbox_table.h"
+#include "web/template_engine.h"
 #include "web/webmail_internal.h"
 
 WebMailManager::WebMailManager(const std::string& user)
@@ -77,15 +78,7 @@ int32_t WebMailNumber(std::string_view text) {
 }
 
 std::vector<std::string> WebMailValues(const std::string& joined) {
-  std::vector<std::string> values;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    size_t end = joined.find(kHttpValueSeparator, start);
-    if (end == std::string::npos) end = joined.size();
-    if (end > start) values.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
-  return values;
+  return TemplateSplit(joined, kHttpValueSeparator);
 }
 
 std::unique_ptr<CTernAddressBook> WebMailBook(const std::string& user) {

@@ -193,6 +193,8 @@ bool WebMailSaveDraft(WebMailCall& call, const WebMailDraftSpec& spec, std::stri
   std::string uploadType, newId;
   std::string uploadName = call.Var("AttachFile");
   bool uploaded = !uploadName.empty() && call.Request().SaveUploadedPart("AttachFile", upload.Path(), uploadType);
+  // A file the user chose that cannot be kept is said, not dropped in silence.
+  if (!uploadName.empty() && !uploaded) return error = WebMailCall::Text(kMsgEditMessageFailed), false;
   {
     Stored s;
     if (!OpenStored(call, spec, s, error)) return false;

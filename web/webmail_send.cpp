@@ -190,7 +190,7 @@ WebMailNext WebMailSendDraft(WebMailCall& call) {
     if (recipients.empty()) return {kPageCompose, error};
     WebMailOutgoing out;
     out.sender = call.Address();
-    for (const std::string& r : recipients) out.recipients.push_back(TernRecipient{.address = r});
+    for (const std::string& r : recipients) out.recipients.emplace_back().address = r;
     out.writeBody = [&message](CTernQueuedMessage& queued) { return CopyForSending(*message, queued); };
     out.whileHeld = [&call](CTernQueuedMessage& queued) { FileSentCopy(call, queued); };
     // The draft is read while it is held; Sent-Mail is another mailbox.
@@ -237,7 +237,7 @@ WebMailNext WebMailRedirect(WebMailCall& call, const std::string& resentTo, cons
     resent += "Resent-Date: " + CTernTime::Now().MailDate() + "\r\n";
     WebMailOutgoing out;
     out.sender = call.Address();
-    for (const std::string& r : recipients) out.recipients.push_back(TernRecipient{.address = r});
+    for (const std::string& r : recipients) out.recipients.emplace_back().address = r;
     out.writeBody = [&](CTernQueuedMessage& queued) {
       return queued.WriteBody(resent) && CopyForSending(*message, queued);
     };

@@ -129,6 +129,12 @@ bool DecodeWord(std::string_view word, std::string& out) {
 
 }  // namespace
 
+std::string WebMailTrimmed(std::string_view text) {
+  size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return "";
+  return std::string(text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1));
+}
+
 std::string WebMailReplySubject(std::string_view subject) {
   if (TernBeginsNoCase(subject, "Re: ")) return std::string(subject);
   return "Re: " + std::string(subject);

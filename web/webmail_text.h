@@ -20,6 +20,8 @@ inline constexpr int32_t kWebMailPageSize = 50;
 inline constexpr size_t kWebMailHeaderValueLimit = 16384;
 inline constexpr size_t kWebMailFoldWidth = 78;
 
+// text without the spaces, tabs, CR and LF around it.
+std::string WebMailTrimmed(std::string_view text);
 // "Re: " followed by subject, unless subject begins with "Re: " already (letter
 // case aside).
 std::string WebMailReplySubject(std::string_view subject);
