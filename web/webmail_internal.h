@@ -242,6 +242,7 @@ struct WebMailOutgoing {
   std::string sender;                    // the envelope sender
   std::vector<TernRecipient> recipients;
   int kind = TernMessageKind::Ordinary;
+  bool filter = true;                    // the content filter checks it
   // Writes what follows the Received line: the header and the body.
   std::function<bool(CTernQueuedMessage& queued)> writeBody;
   // Runs once the message is queued, while no delivery thread can take it yet.
@@ -254,9 +255,9 @@ struct WebMailSent {
 // The Received line of a message sent from the web client.
 std::string WebMailReceivedLine(const WebMailCall& call, const std::string& identifier);
 // Makes and queues the message: a new queued message in the queue directory, the
-// Received line, what writeBody writes, the content filter's checks, the envelope
-// and the fast queue (each on disk), then the delivery threads are woken. False,
-// with nothing left behind, when any step fails.
+// Received line, what writeBody writes, the content filter's checks (unless
+// out.filter is false), the envelope and the fast queue (each on disk), then the
+// delivery threads are woken. False, with nothing left behind, when any step fails.
 bool WebMailQueue(WebMailCall& call, const WebMailOutgoing& out, WebMailSent& sent);
 
 // Sends the draft `Message` of "Drafts": queues it for its To, CC and BCC, files a

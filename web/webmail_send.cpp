@@ -155,7 +155,7 @@ bool WebMailQueue(WebMailCall& call, const WebMailOutgoing& out, WebMailSent& se
     sent.subject = WebMailDecodeHeader(queued->HeaderValue("Subject"));
   }
   ok = queued->CloseBody(true) && ok;
-  ok = ok && FilterMessage(*queued, FilterObjectsInUse()) == 0;
+  ok = ok && (!out.filter || FilterMessage(*queued, FilterObjectsInUse()) == 0);
   if (ok) {
     queued->MarkComplete();
     ok = queued->SaveEnvelope() && setup.fastQueue &&
