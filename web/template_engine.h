@@ -14,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "web/template_request.h"
 #include "web/template_tag.h"
@@ -88,7 +87,5 @@ const TemplateOperationTable& TemplateEngineOperations();
 std::string TemplateParam(const TemplateParams& params, const char* key);
 // The opening select tag from the parameters `name`, `size` and `multiple`.
 std::string TemplateSelectOpen(const TemplateParams& params);
-// The non-empty pieces of text between separators.
-std::vector<std::string> TemplateSplit(const std::string& text, char separator);
 // Appends an option whose value is also its label (escaped), selected or not.
 void TemplateOption(std::string& out, const std::string& value, bool selected);

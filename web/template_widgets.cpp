@@ -369,8 +369,6 @@ std::string TemplateParam(const TemplateParams& params, const char* key) {
   return it == params.end() ? "" : it->second;
 }
 
-std::vector<std::string> TemplateSplit(const std::string& text, char separator) { return Split(text, separator); }
-
 void TemplateOption(std::string& out, const std::string& value, bool selected) {
   std::string v = TemplateEscape(value);
   out += "<option value=\"" + v + "\"" + (selected ? " selected" : "") + ">" + v + "</option>\r\n";

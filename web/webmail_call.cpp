@@ -11,7 +11,7 @@
 #include "net/mail_address.h"
 #include "store/mailbox_names.h"
 #include "store/mailbox_table.h"
-#include "web/template_engine.h"
+#include "web/template_tag.h"
 #include "web/webmail_internal.h"
 
 WebMailManager::WebMailManager(const std::string& user)

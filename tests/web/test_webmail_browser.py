@@ -14,80 +14,47 @@ OSTREL_SCREENSHOTS.
 Run with /usr/bin/python3, which imports Debian's python3-selenium.
 """
 import os
-import subprocess
 import sys
-import tempfile
 import unittest
 
-from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import BINARY, Installation, can_connect  # noqa: E402
+from ostrel_browser import BrowserInstallation, BrowserSteps  # noqa: E402
 
 PASSWORD = "s3cret words"
 HOSTILE = '<script>alert("x")</script>Plans'
-SHOTS = os.environ.get("OSTREL_SCREENSHOTS") or os.path.join(tempfile.gettempdir(), "ostrel-screenshots")
-CHROME_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=1280,900"]
 
 
-class WebMailBrowserTest(unittest.TestCase):
+class WebMailBrowserTest(BrowserSteps, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.inst = Installation("ostrel-webmail-browser-")
-        program = cls.inst.path("program")
-        registry = cls.inst.env["OSTREL_REGISTRY"]
-        with open(registry) as f:
-            text = f.read()
-        with open(registry, "w") as f:
-            f.write(text.replace("\\Kestrin\\Ostrel]\n", "\\Kestrin\\Ostrel]\nInstallDir=%s\n" % program))
-        out = subprocess.run([BINARY, "-setup", cls.inst.root], env=cls.inst.env, capture_output=True,
-                             text=True, timeout=60, stdin=subprocess.DEVNULL)
-        assert out.returncode == 0, out.stdout
+        cls.inst = BrowserInstallation("ostrel-webmail-browser-")
         with open(cls.inst.path("shared-config"), "ab") as f:
             f.write(b"DUalice,RealAcct=alice,OstrelUser=1\r\nDUbob,RealAcct=bob,OstrelUser=1\r\n")
         for user in ("alice", "bob"):
-            out = subprocess.run([BINARY, "-passwd", user], env=cls.inst.env, capture_output=True, text=True,
-                                 timeout=60, input=PASSWORD + "\n")
-            assert out.returncode == 0, out.stdout
-        cls.base = "http://127.0.0.1:%d" % cls.inst.http_port
-        cls.inst.start(lambda: can_connect(cls.inst.http_port))
-        cls.profile = tempfile.TemporaryDirectory(prefix="ostrel-chromium-")
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in CHROME_FLAGS + ["--user-data-dir=" + cls.profile.name]:
-            options.add_argument(flag)
-        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        cls.driver.set_page_load_timeout(30)
-        os.makedirs(SHOTS, exist_ok=True)
+            cls.inst.set_password(user, PASSWORD)
+        cls.base = cls.inst.start_serving()
+        cls.start_browser()
         cls.upload = os.path.join(cls.inst.dir.name, "notes.txt")
         with open(cls.upload, "wb") as f:
             f.write(b"line one\r\n<b>not bold</b>\r\n")
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.profile.cleanup()
-        cls.inst.close()
-        print("\nScreenshots: " + SHOTS, file=sys.stderr)
+        cls.close_browser()
 
     def shot(self, name):
-        self.driver.save_screenshot(os.path.join(SHOTS, "webmail-" + name + ".png"))
+        BrowserSteps.shot(self, "webmail-" + name)
 
     def find(self, css):
         return self.driver.find_element(By.CSS_SELECTOR, css)
 
     def click(self, css):
         """Clicks and waits until the next page has replaced this one."""
-        page = self.driver.find_element(By.TAG_NAME, "html")
-        self.find(css).click()
-        WebDriverWait(self.driver, 20).until(expected_conditions.staleness_of(page))
+        self.leave_page(self.find(css).click)
 
     def error(self):
         found = self.driver.find_elements(By.CSS_SELECTOR, "p.notice.error")
@@ -105,17 +72,8 @@ class WebMailBrowserTest(unittest.TestCase):
 
     def test_alice_writes_reads_files_and_keeps_addresses(self):
         d = self.driver
-        # The browser's own request for /favicon.ico is redirected to the login
-        # page too, and that page's fresh waiting session can replace the one of
-        # the form shown: such an attempt is refused, and one from a fresh page
-        # goes through.
-        for attempt in range(3):
-            d.get(self.base + "/")
-            self.find("#username").send_keys("alice")
-            self.find("#password").send_keys(PASSWORD)
-            self.click("form.stack button")
-            if self.find("h1").text == "Your mailboxes":
-                break
+        d.get(self.base + "/")
+        self.log_in("alice", PASSWORD)
         self.assertEqual(self.find("h1").text, "Your mailboxes", self.error())
         self.find("#create-name").send_keys("Projects")
         self.click("form[action='/CreateBox'] button")

@@ -8,26 +8,32 @@
 #include <regex>
 #include <string>
 
+#include "base/file_ops.h"
 #include "config/accounts_file.h"
-#include "log/activity_log.h"
+#include "message/mail_time.h"
+#include "message/message.h"
 #include "message/queue.h"
+#include "store/mailbox_names.h"
 #include "store/mailbox_table.h"
-#include "tests/store/store_fixture.h"
-#include "web/http_channel.h"
+#include "tests/web/web_fixture.h"
 #include "web/http_form.h"
-#include "web/http_server.h"
-#include "web/web_context.h"
 #include "web/web_operations.h"
 #include "web/webmail.h"
 
 namespace {
 
-class WebMailTest : public StoreFixture {
+// A message from Ann to jo: the extra header lines, an empty line and the body.
+std::string Mail(const std::string& subject, const std::string& body = "text\r\n", const std::string& extra = "") {
+  return "From: Ann <ann@example.org>\r\nTo: jo@example.org\r\nSubject: " + subject +
+         "\r\nDate: " + CTernTime(900000000).MailDate(0) + "\r\nMessage-Id: <" + subject + "@example.org>\r\n" +
+         extra + "\r\n" + body;
+}
+
+class WebMailTest : public WebFixture {
  protected:
   void SetUp() override {
-    StoreFixture::SetUp();
-    CTernActivityLog::Configure(m_Dir.Path(), "OstrelLogging");
-    CTernActivityLog::Reopen();
+    ASSERT_TRUE(DirMake(m_Dir.File("boxes")));
+    OpenActivityLog();
     LoadConfig("DS,Domain=example.org,AllowOstrelUI=1\r\nDUjo,RealAcct=jo,OstrelUser=1\r\n");
     CTernAccountsFile::SetProcessPath(m_Dir.File("accounts"));
     std::string error;
@@ -48,7 +54,7 @@ class WebMailTest : public StoreFixture {
     std::filesystem::create_directories(m_Dir.File("html/english"));
     std::filesystem::create_directories(m_Dir.File("mail"));
     for (const auto& [name, text] : pages) m_Dir.Write(std::string("html/english/") + name, text);
-    m_Table = std::make_unique<CTernMailboxTable>(Root());
+    m_Table = std::make_unique<CTernMailboxTable>(m_Dir.File("boxes"));
     CTernMailboxTable::SetProcess(m_Table.get());
     m_Queue = std::make_unique<CTernQueue>("fastq", m_Dir.File("mail"));
     m_Web = std::make_unique<WebContext>(m_Dir.File("html"), m_Dir.File("local"));
@@ -56,18 +62,10 @@ class WebMailTest : public StoreFixture {
     WebAddMail(*m_Web, {m_Dir.File("mail"), m_Queue.get(), "mx.example.org", [this] { ++m_Wakes; }});
     m_Server = std::make_unique<HttpServer>("OstrelHTTP", m_Dir.File("mail"));
     m_Web->RegisterRoutes(*m_Server);
-    std::string page = Send("GET /Display?what=mailboxes_u_l.mhtml HTTP/1.0\r\n\r\n");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(page, m, std::regex("issued=([0-9]+);")));
-    std::string issued = m[1];
-    ASSERT_TRUE(std::regex_search(page, m, std::regex("Ostrel=([0-9a-f]+);")));
-    m_Cookie = m[1];
-    std::string form = "username=jo&password=pw&issued=" + issued;
-    std::string login = Send("POST /Authenticate HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                             "Content-Length: " + std::to_string(form.size()) + "\r\nCookie: Ostrel=" + m_Cookie +
-                             "\r\n\r\n" + form);
-    ASSERT_TRUE(std::regex_search(login, m, std::regex("Ostrel=([0-9a-f]+);"))) << login;
-    m_Cookie = m[1];
+    Reply page = Get("/Display?what=mailboxes_u_l.mhtml");
+    Reply login = Post("/Authenticate", "username=jo&password=pw&issued=" + page.Issued(), page.Cookie());
+    m_Cookie = login.Cookie();
+    ASSERT_FALSE(m_Cookie.empty()) << login.body;
   }
 
   void TearDown() override {
@@ -76,34 +74,26 @@ class WebMailTest : public StoreFixture {
     CTernMailboxTable::SetProcess(nullptr);
     m_Table.reset();
     CTernAccountsFile::SetProcessPath("");
-    CTernActivityLog::Close();
-    CTernActivityLog::Configure("", "");
-    CTernActivityLog::Reopen();
-    SettingsFixture::TearDown();
+    WebFixture::TearDown();
   }
 
-  std::string Send(const std::string& raw) {
-    HttpTextChannel channel(raw);
-    m_Server->Serve(channel, 1);
-    return channel.Sent();
-  }
-  // The page a form answers with (the reply's body).
-  std::string Post(const std::string& path, const std::string& body) {
-    std::string reply = Send("POST " + path + " HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n" +
-                             "Content-Length: " + std::to_string(body.size()) + "\r\nCookie: Ostrel=" + m_Cookie +
-                             "\r\n\r\n" + body);
-    size_t end = reply.find("\r\n\r\n");
-    return end == std::string::npos ? reply : reply.substr(end + 4);
-  }
-  std::string Get(const std::string& url) {
-    return Send("GET " + url + " HTTP/1.0\r\nCookie: Ostrel=" + m_Cookie + "\r\n\r\n");
+  // The page a form answers with, and the reply to a GET.
+  std::string Form(const std::string& path, const std::string& body) { return Post(path, body, m_Cookie).body; }
+  std::string Page(const std::string& url) {
+    Reply r = Get(url, m_Cookie);
+    std::string head;
+    for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
+    return head + "\r\n" + r.body;
   }
 
   // Adds text to jo's mailbox name; its mailbox ID.
   std::string Deliver(const std::string& name, const std::string& text, uint32_t flags = 1) {
     CTernOpenMailbox box = m_Table->OpenMailbox("jo", name, 1);
     EXPECT_TRUE(box);
-    EXPECT_EQ(Add(*box, text, flags), TernAddResult::Added);
+    CTernMessage source(m_Dir.Write("source" + std::to_string(++m_Sources), text), 0, 0,
+                        TernMessageOption::NoSeparatorDetection, TernMessageMode::Read);
+    EXPECT_TRUE(source.Open());
+    EXPECT_EQ(box->Add(source, flags, "ann@example.org"), TernAddResult::Added);
     TernMailboxCounts counts;
     box->Counts(counts);
     TernTocEntry entry;
@@ -112,7 +102,10 @@ class WebMailTest : public StoreFixture {
   }
   std::string Subjects(const std::string& name) {
     CTernOpenMailbox box = m_Table->OpenMailbox("jo", name, 1);
-    return box ? StoreFixture::Subjects(*box) : "<none>";
+    std::string out;
+    TernTocEntry entry;
+    for (int32_t n = 1; box && box->Info(n, entry) == 0; ++n) out += (n > 1 ? " " : "") + entry.subject;
+    return box ? out : "<none>";
   }
   uint32_t Flags(const std::string& name, const std::string& id) {
     CTernOpenMailbox box = m_Table->OpenMailbox("jo", name, 1);
@@ -139,10 +132,9 @@ class WebMailTest : public StoreFixture {
 
   std::unique_ptr<CTernMailboxTable> m_Table;
   std::unique_ptr<CTernQueue> m_Queue;
-  std::unique_ptr<WebContext> m_Web;
-  std::unique_ptr<HttpServer> m_Server;
   std::string m_Cookie;
   int m_Wakes = 0;
+  int m_Sources = 0;
 };
 
 const std::string kAttached =
@@ -156,7 +148,7 @@ TEST_F(WebMailTest, RepliesAddressTheSenderOnceAndSendingQueuesFilesAndMarks) {
   std::string id = Deliver("Inbox", Mail("Re: Plans", "Line one\r\nLine two\r\n",
                                          "CC: jo@example.org, Kim <kim@example.org>\r\n"
                                          "Reply-To: Lists <list@example.org>\r\n"));
-  std::string page = Post("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) + "&ReplyAll.x=1");
+  std::string page = Form("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) + "&ReplyAll.x=1");
   EXPECT_EQ(Field(page, "To"), "Lists &lt;list@example.org&gt;") << page;
   EXPECT_EQ(Field(page, "CC"), "Kim &lt;kim@example.org&gt;") << "the user's own address is left out";
   EXPECT_EQ(Field(page, "Subject"), "Re: Plans");
@@ -169,7 +161,7 @@ TEST_F(WebMailTest, RepliesAddressTheSenderOnceAndSendingQueuesFilesAndMarks) {
   std::string form = "Mailbox=Inbox&Message=&HDR-To=list%40example.org&HDR-CC=kim%40example.org&HDR-BCC=hid%40x.org"
                      "&HDR-Subject=Re%3A+Plans&HDR-X-In-Response-To=" + HttpUrlEncode(id) +
                      "&MessageBody=Agreed.&Send.x=1";
-  page = Post("/Compose", form);
+  page = Form("/Compose", form);
   EXPECT_TRUE(page.starts_with("MESSAGE[Message Sent]")) << page;
   std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
@@ -187,7 +179,7 @@ TEST_F(WebMailTest, RepliesAddressTheSenderOnceAndSendingQueuesFilesAndMarks) {
   EXPECT_TRUE(Flags("Inbox", id) & TernMailFlag::Replied);
 
   // A bad recipient sends nothing and keeps the draft.
-  page = Post("/Compose", "Message=&HDR-To=kim%40example.org%2C+jo%40&HDR-Subject=Oops&Send.x=1");
+  page = Form("/Compose", "Message=&HDR-To=kim%40example.org%2C+jo%40&HDR-Subject=Oops&Send.x=1");
   EXPECT_TRUE(page.starts_with("COMPOSE[Error: Invalid recipient specified. (jo@)]")) << page;
   EXPECT_EQ(Queued().size(), 1u);
   EXPECT_EQ(Subjects("Drafts"), "Oops");
@@ -195,13 +187,13 @@ TEST_F(WebMailTest, RepliesAddressTheSenderOnceAndSendingQueuesFilesAndMarks) {
 
 TEST_F(WebMailTest, ForwardsCarryAttachmentsAndRedirectsAddResentLines) {
   std::string id = Deliver("Inbox", Mail("Report", "", kAttached));
-  std::string page = Post("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) + "&Forward.x=1");
+  std::string page = Form("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) + "&Forward.x=1");
   EXPECT_EQ(Field(page, "Subject"), "Report");
   EXPECT_NE(Field(page, "Body").find("See the file."), std::string::npos) << page;
   EXPECT_EQ(Field(page, "Body").find("X-Notify-From"), std::string::npos) << "the approval fields stay behind";
   EXPECT_NE(page.find("<option value=\"r.pdf\">r.pdf</option>"), std::string::npos) << page;
   std::string draft = Field(page, "Message");
-  page = Post("/Compose", "Mailbox=Inbox&Message=" + HttpUrlEncode(draft) + "&HDR-To=kim%40example.org"
+  page = Form("/Compose", "Mailbox=Inbox&Message=" + HttpUrlEncode(draft) + "&HDR-To=kim%40example.org"
                           "&HDR-Subject=Fwd&HDR-X-Forwarded-To=" + HttpUrlEncode(id) + "&MessageBody=FYI&Send.x=1");
   EXPECT_TRUE(page.starts_with("MESSAGE[Message Sent]")) << page;
   ASSERT_EQ(Queued().size(), 1u);
@@ -211,7 +203,7 @@ TEST_F(WebMailTest, ForwardsCarryAttachmentsAndRedirectsAddResentLines) {
 
   // Redirect: the stored message as it is, after Resent- lines naming the user;
   // the server's own fields never leave.
-  page = Post("/AddressCompose", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) +
+  page = Form("/AddressCompose", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) +
                                      "&Redirect=1&ADL-To-Other=lee%40example.org&Submit.x=1");
   EXPECT_TRUE(page.starts_with("MESSAGE[Message Sent]")) << page;
   std::vector<std::string> queued = Queued();
@@ -227,7 +219,7 @@ TEST_F(WebMailTest, ForwardsCarryAttachmentsAndRedirectsAddResentLines) {
 TEST_F(WebMailTest, MessagesShowEscapedAndOnlyTheirOwnMailboxIsReached) {
   std::string html = Deliver("Inbox", Mail("<b>Hi</b>", "<p onclick=\"x()\">Dear &amp; <script>evil()</script>",
                                            "Content-Type: text/html\r\n"));
-  std::string page = Get("/Display?what=view_message_u_l.mhtml&Mailbox=inbox&Message=" + HttpUrlEncode(html));
+  std::string page = Page("/Display?what=view_message_u_l.mhtml&Mailbox=inbox&Message=" + HttpUrlEncode(html));
   EXPECT_NE(page.find("&lt;b&gt;Hi&lt;/b&gt;"), std::string::npos) << page;
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<p onclick"), std::string::npos);
@@ -235,27 +227,27 @@ TEST_F(WebMailTest, MessagesShowEscapedAndOnlyTheirOwnMailboxIsReached) {
   EXPECT_NE(page.find("Dear &amp;"), std::string::npos);
   EXPECT_NE(page.find("Download the HTML"), std::string::npos);
   EXPECT_FALSE(Flags("Inbox", html) & TernMailFlag::Unread) << "shown means read";
-  std::string part = Get("/GetAttachment?Mailbox=Inbox&PartNumber=0&Message=" + HttpUrlEncode(html));
+  std::string part = Page("/GetAttachment?Mailbox=Inbox&PartNumber=0&Message=" + HttpUrlEncode(html));
   EXPECT_NE(part.find("Content-Disposition: attachment"), std::string::npos) << part;
   EXPECT_NE(part.find("Content-Security-Policy: sandbox"), std::string::npos);
 
   // A message only in its own mailbox; a path or another user's name is no mailbox.
-  std::string approval = Post("/MessageDispatch", "Mailbox=Trash&Message=" + HttpUrlEncode(html) + "&Approve.x=1");
+  std::string approval = Form("/MessageDispatch", "Mailbox=Trash&Message=" + HttpUrlEncode(html) + "&Approve.x=1");
   EXPECT_TRUE(approval.starts_with("MAILBOX[Could not find message in mailbox (")) << approval;
   for (const char* box : {"../jo/Inbox", "Inbox/..", "mailboxes.mbs", "Nope"}) {
-    std::string reply = Post("/MessageDispatch", std::string("Mailbox=") + HttpUrlEncode(box) + "&Message=" +
+    std::string reply = Form("/MessageDispatch", std::string("Mailbox=") + HttpUrlEncode(box) + "&Message=" +
                                                      HttpUrlEncode(html) + "&Delete.x=1");
     EXPECT_TRUE(reply.starts_with("BOXES[Error: Could not open mailbox.]")) << box << reply;
   }
   // An ordinary message is no approval notice.
-  approval = Post("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(html) + "&Bounce.x=1");
+  approval = Form("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(html) + "&Bounce.x=1");
   EXPECT_TRUE(approval.starts_with("MESSAGE[Could not send the message.  It is not in correct notification form.]"))
       << approval;
 }
 
 TEST_F(WebMailTest, EditingKeepsTheSenderAndMovingSortsAndReports) {
   std::string id = Deliver("Inbox", Mail("Old words", "before\r\n"));
-  std::string page = Post("/EditMessage", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) +
+  std::string page = Form("/EditMessage", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) +
                                               "&HDR-Subject=New+words&HDR-From=x%40evil.org&MessageBody=after"
                                               "&SaveDraft.x=1");
   EXPECT_TRUE(page.starts_with("MESSAGE[]")) << page;
@@ -265,11 +257,11 @@ TEST_F(WebMailTest, EditingKeepsTheSenderAndMovingSortsAndReports) {
   EXPECT_EQ(Subjects("Inbox"), "New words");
 
   Deliver("Inbox", Mail("Alpha"));
-  std::string page2 = Post("/MoveMessages", "Mailbox=Inbox&SortBySubject.x=1");
+  std::string page2 = Form("/MoveMessages", "Mailbox=Inbox&SortBySubject.x=1");
   EXPECT_LT(page2.find("Alpha"), page2.find("New words")) << page2;
-  std::string again = Post("/MoveMessages", "Mailbox=Inbox&SortBySubject.x=1");
+  std::string again = Form("/MoveMessages", "Mailbox=Inbox&SortBySubject.x=1");
   EXPECT_GT(again.find("Alpha"), again.find("New words")) << "the same button reverses";
-  page = Post("/MoveMessages", "Mailbox=Inbox&NewBox=Trash&Move.x=1&Message=gone&Message=" +
+  page = Form("/MoveMessages", "Mailbox=Inbox&NewBox=Trash&Move.x=1&Message=gone&Message=" +
                                    HttpUrlEncode(Hidden(again, "Message")));
   EXPECT_TRUE(page.starts_with("MAILBOX[Could not find message in mailbox (gone). ]")) << page;
   EXPECT_EQ(Subjects("Trash"), "New words");
