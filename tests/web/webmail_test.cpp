@@ -9,6 +9,8 @@
 #include <string>
 
 #include "base/file_ops.h"
+#include "base/message_codes.h"
+#include "base/messages.h"
 #include "config/accounts_file.h"
 #include "message/mail_time.h"
 #include "message/message.h"
@@ -16,6 +18,7 @@
 #include "store/mailbox_names.h"
 #include "store/mailbox_table.h"
 #include "tests/web/web_fixture.h"
+#include "transport/approval.h"
 #include "web/http_form.h"
 #include "web/web_operations.h"
 #include "web/webmail.h"
@@ -265,6 +268,43 @@ TEST_F(WebMailTest, EditingKeepsTheSenderAndMovingSortsAndReports) {
                                    HttpUrlEncode(Hidden(again, "Message")));
   EXPECT_TRUE(page.starts_with("MAILBOX[Could not find message in mailbox (gone). ]")) << page;
   EXPECT_EQ(Subjects("Trash"), "New words");
+}
+
+// An approval notice as the delivery engine makes it, signed or not.
+std::string Notice(const std::string& heldId, const std::string& from, const std::string& to, bool sign = true) {
+  std::string signature = sign ? TernApprovalSignature(heldId, from, to) : std::string(64, 'a');
+  return "From: Postmaster@example.org\r\nTo: jo@example.org\r\nSubject: Approval\r\nMessage-Id: <" + heldId + "@example.org>\r\n"
+         "X-OldSMTP-ID: " + heldId + "\r\nX-Notify-From: " + from + "\r\nX-Notify-To: " + to +
+         "\r\nX-Notify-Signature: " + signature + "\r\n\r\nHeld.\r\n\r\n--- " +
+         CTernMessages().Text(kMsgOriginalFollows) + " ---\r\nFrom: " + from + "\r\nSubject: Held " + heldId +
+         "\r\n\r\nHeld body " + heldId + "\r\n\r\n";
+}
+
+TEST_F(WebMailTest, ApprovalsActOnceOnlyOnSignedNoticesOfTheUser) {
+  TernSetApprovalSecret(std::string(32, 's'));
+  uint32_t waiting = TernMailFlag::Unread | TernMailFlag::AwaitingApproval;
+  std::string good = Deliver("Inbox", Notice("H1", "ann@example.org", "kim@example.org"), waiting);
+  std::string forged = Deliver("Inbox", Notice("H2", "ann@example.org", "kim@example.org", false), waiting);
+  std::string plain = Deliver("Inbox", Notice("H3", "ann@example.org", "kim@example.org"));
+  std::string bounce = Deliver("Inbox", Notice("H4", "ann@example.org", "kim@example.org"), waiting);
+  auto answer = [this](const std::string& id, const char* button) {
+    return Form("/MessageDispatch", "Mailbox=Inbox&Message=" + HttpUrlEncode(id) + "&" + button + "=1");
+  };
+  EXPECT_TRUE(answer(good, "Approve.x").starts_with("MESSAGE[Message Sent]"));
+  EXPECT_TRUE(answer(good, "Approve.x").starts_with("MESSAGE[Error: This message has been approved or bounced"));
+  EXPECT_TRUE(answer(good, "Bounce.x").starts_with("MESSAGE[Error: This message has been approved or bounced"));
+  for (const std::string& id : {forged, plain})
+    EXPECT_TRUE(answer(id, "Approve.x").starts_with("MESSAGE[Could not send the message.  It is not in correct"));
+  EXPECT_TRUE(answer(bounce, "Bounce.x").starts_with("MESSAGE[Message Sent]"));
+  EXPECT_EQ(Flags("Inbox", good) & (TernMailFlag::Approved | TernMailFlag::AwaitingApproval), TernMailFlag::Approved);
+  EXPECT_TRUE(Flags("Inbox", bounce) & TernMailFlag::Bounced);
+  std::vector<std::string> queued = Queued();
+  ASSERT_EQ(queued.size(), 2u);
+  for (const std::string& text : queued) {
+    EXPECT_TRUE(text.ends_with("\r\n\r\nHeld body H1\r\n") || text.ends_with("\r\n\r\nHeld body H4\r\n")) << text;
+    EXPECT_EQ(text.find("X-Notify"), std::string::npos) << text;
+  }
+  TernSetApprovalSecret("");
 }
 
 }  // namespace
