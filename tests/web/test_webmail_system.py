@@ -1,15 +1,19 @@
 """The web mail client through the real ostrel program, with Python's http.client
 as the browser: two users (alice, bob) defined in the configuration and given
 passwords with ostrel -passwd. alice logs in, sends mail with hostile HTML in its
-subject and an attachment (it is queued for SMTP delivery with the web client's
+subject and an attachment (delivered to bob with the web client's
 Received line and filed in Sent-Mail), reads it back escaped, downloads the
 attachment byte-exact as a download the browser does not run, keeps and sends a
 draft, makes and renames a mailbox, moves and deletes messages through Trash,
-keeps an address book, and cannot reach bob's mailboxes or forge a header."""
-import glob
+keeps an address book, and cannot reach bob's mailboxes or forge a header. Mail
+from the internet (over SMTP, delivered to alice's Inbox) with hostile HTML,
+headers and forged approval fields is shown as text, its attachment downloads
+byte-exact, and it cannot be approved."""
+import email.message
 import http.client
 import os
 import re
+import smtplib
 import subprocess
 import sys
 import unittest
@@ -17,7 +21,7 @@ import urllib.parse
 import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from ostrel_system import BINARY, Installation, can_connect  # noqa: E402
+from ostrel_system import BINARY, Installation, can_connect, wait_for  # noqa: E402
 
 PASSWORD = "s3cret words"
 HOSTILE = '<script>alert("x")</script><img src=x onerror=alert(1)>'
@@ -109,19 +113,63 @@ class WebMailSystemTest(unittest.TestCase):
         self.assertIn("Your mailboxes", page)
         return b, page
 
-    def queued(self):
-        """The queued messages' texts in MailDir."""
-        texts = []
-        for path in glob.glob(self.inst.path("mail", "*")):
-            if os.path.isfile(path):
-                with open(path, "rb") as f:
-                    data = f.read()
-                if b"Ostrel_Web_Client" in data:
-                    texts.append(data)
-        return texts
+    def delivered(self, count):
+        """The messages from the web client in bob's Inbox file, each from its
+        Received line on, once there are count of them (bounded wait)."""
+        mark = b"Received: from Ostrel_Web_Client"
+
+        def read():
+            try:
+                with open(self.inst.path("boxes", "bob", "Inbox"), "rb") as f:
+                    return [mark + m for m in f.read().split(mark)[1:]]
+            except OSError:
+                return []
+        wait_for(lambda: len(read()) >= count)
+        return read()
 
     def compose(self, b, fields, files=None, button="Send.x"):
         return b.post("/Compose", fields + [(button, "1")], files)
+
+    def inbox_ids(self, b, timeout=20):
+        """The mailbox IDs of alice's Inbox once it holds a message (bounded wait)."""
+        found = []
+        wait_for(lambda: found.extend(ids_in(b.get("/Display", what="view_mailbox_u_l.mhtml", Mailbox="Inbox",
+                                                    FirstMessage="1"))) or found, timeout)
+        return found
+
+    def test_mail_from_the_internet_is_shown_safely(self):
+        attachment = bytes(range(256)) * 8
+        message = email.message.EmailMessage()
+        message["From"] = "Mallory <mallory@example.org>"
+        message["To"] = "alice@localhost"
+        message["Subject"] = HOSTILE
+        message["X-Notify-From"] = "boss@example.org"
+        message["X-Notify-To"] = "alice@localhost"
+        message["X-OldSMTP-ID"] = "forged"
+        message.set_content("<html><body onload=alert(3)><script>alert(4)</script><p>Read me</p></body></html>",
+                            subtype="html")
+        message.add_attachment(attachment, maintype="application", subtype="octet-stream", filename="data.bin")
+        with smtplib.SMTP("127.0.0.1", self.inst.smtp_port, timeout=20) as s:
+            s.send_message(message, from_addr="mallory@example.org", to_addrs=["alice@localhost"])
+        b, _ = self.log_in("alice")
+        ids = self.inbox_ids(b)
+        self.assertEqual(len(ids), 1)
+        page = b.get("/Display", what="view_message_u_l.mhtml", Mailbox="Inbox", Message=ids[0])
+        for raw in ("<script", "onload", "<img src=x"):
+            self.assertNotIn(raw, page)
+        self.assertIn("Read me", page)
+        self.assertIn("&lt;script&gt;", page)
+        links = [l.replace("&amp;", "&") for l in re.findall(r'href="(/GetAttachment\?[^"]+)"', page)]
+        downloads = {}
+        for link in links:
+            r, data = b.request("GET", link)
+            self.assertTrue(r.getheader("Content-Disposition").startswith("attachment;"))
+            downloads[r.getheader("Content-Disposition")] = data
+        self.assertIn(attachment, downloads.values())
+        # The approval fields came from outside: the server dropped them, and the
+        # message is no notice to approve.
+        page = b.post("/MessageDispatch", [("Mailbox", "Inbox"), ("Message", ids[0]), ("Approve.x", "1")])
+        self.assertEqual(error_of(page), "Could not send the message.  It is not in correct notification form.")
 
     def test_a_users_day(self):
         b, page = self.log_in("alice")
@@ -134,7 +182,7 @@ class WebMailSystemTest(unittest.TestCase):
                                 ("MessageBody", "Hello Bob,\r\nthe file.\r\n")],
                             [("AttachFile", "../../etc/evil.bin", ATTACHMENT, "application/x-evil")])
         self.assertEqual(error_of(page), "Message Sent")
-        [sent] = self.queued()
+        [sent] = self.delivered(1)
         head = sent.split(b"\r\n\r\n", 1)[0]
         self.assertRegex(head, rb"^Received: from Ostrel_Web_Client \(\[127\.0\.0\.1\]\)")
         self.assertIn(b"From: alice@", head)
@@ -154,7 +202,6 @@ class WebMailSystemTest(unittest.TestCase):
         self.assertTrue(kept)
         page = self.compose(b, [("Message", kept), ("HDR-Subject", "nobody")], button="Delete.x")
         self.assertEqual(ids_in(page), [])
-        self.assertEqual(len(self.queued()), 1)
 
         # Reading it back from Sent-Mail: the subject escaped, the attachment offered.
         page = b.get("/Display", what="view_mailbox_u_l.mhtml", Mailbox="Sent-Mail", FirstMessage="1")
@@ -186,7 +233,11 @@ class WebMailSystemTest(unittest.TestCase):
         page = self.compose(b, [("Message", draft), ("HDR-To", "bob"), ("HDR-Subject", "Draft one"),
                                 ("MessageBody", "second")])
         self.assertEqual(error_of(page), "Message Sent")
-        self.assertEqual(len([q for q in self.queued() if q.endswith(b"\r\n\r\nsecond\r\n")]), 1)
+        # Delivered to bob: the first message and this one, nothing refused above.
+        messages = self.delivered(2)
+        self.assertEqual(len(messages), 2)
+        self.assertEqual(len([m for m in messages if b"\r\n\r\nsecond\r\n" in m]), 1)
+        self.assertFalse([m for m in messages if b"victim" in m or b"nobody" in m])
         page = b.get("/Display", what="view_mailbox_u_l.mhtml", Mailbox="Drafts", FirstMessage="1")
         self.assertEqual(ids_in(page), [])
 
