@@ -12,6 +12,7 @@ byte-exact, and it cannot be approved."""
 import email.message
 import http.client
 import os
+import poplib
 import re
 import smtplib
 import subprocess
@@ -238,6 +239,19 @@ class WebMailSystemTest(unittest.TestCase):
         self.assertEqual(len(messages), 2)
         self.assertEqual(len([m for m in messages if b"\r\n\r\nsecond\r\n" in m]), 1)
         self.assertFalse([m for m in messages if b"victim" in m or b"nobody" in m])
+        # bob fetches the first over POP3: from alice, with the attachment intact.
+        pop = poplib.POP3("127.0.0.1", self.inst.pop_port, timeout=20)
+        pop.user("bob")
+        pop.pass_(PASSWORD)
+        fetched = [email.message_from_bytes(b"\r\n".join(pop.retr(n + 1)[1]))
+                   for n in range(len(pop.list()[1]))]
+        pop.quit()
+        first = [m for m in fetched if m.get_all("Received", [""])[-1].startswith("from Ostrel_Web_Client")
+                 and m.is_multipart()]
+        self.assertEqual(len(first), 1)
+        self.assertTrue(first[0]["From"].startswith("alice@"))
+        parts = [part.get_payload(decode=True) for part in first[0].walk() if part.get_filename()]
+        self.assertEqual(parts, [ATTACHMENT])
         page = b.get("/Display", what="view_mailbox_u_l.mhtml", Mailbox="Drafts", FirstMessage="1")
         self.assertEqual(ids_in(page), [])
 
