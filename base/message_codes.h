@@ -512,3 +512,7 @@ inline constexpr int kMsgTestMessage = 471;
 // Delivery: the approval secret, envelopes that cannot be read.
 inline constexpr int kMsgApprovalSecretUnusable = 472;
 inline constexpr int kMsgEnvelopeMovedAside = 473;
+
+// Encryption (TLS) of the servers.
+inline constexpr int kMsgTlsNoCertificate = 474;
+inline constexpr int kMsgTlsCertificateFailed = 475;

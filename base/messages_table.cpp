@@ -480,6 +480,8 @@ const char* const g_EnglishTexts[kMessageCount] = {
     /* 471 */ "Test message, ok!",
     /* 472 */ "Approval requests cannot be signed: the secret file %s cannot be read.",
     /* 473 */ "Queued message %s cannot be read; its envelope is kept as %s.",
+    /* 474 */ "Warning: encryption is off: no certificate is configured (%s).",
+    /* 475 */ "Error: encryption is off: cannot use the certificate %s: %s.",
 };
 
 }  // namespace ternmsg

@@ -16,6 +16,12 @@ const TernServerProfile kTernPopProfile{"POPIncoming", nullptr, "POPPort", 110, 
                                         "POPMaxIncoming"};
 const TernServerProfile kTernHttpProfile{"HTTPIncoming", nullptr, "HTTPPort", 8003, true,
                                          "HTTPMaxIncoming"};
+const TernServerProfile kTernSmtpsProfile{"SMTPIncoming", nullptr, "SMTPSPort", 465, false,
+                                          "SMTPMaxIncoming"};
+const TernServerProfile kTernPopsProfile{"POPIncoming", nullptr, "POPSPort", 995, false,
+                                         "POPMaxIncoming"};
+const TernServerProfile kTernHttpsProfile{"HTTPIncoming", nullptr, "HTTPSPort", 8443, false,
+                                          "HTTPMaxIncoming"};
 
 namespace {
 

@@ -39,6 +39,11 @@ inline constexpr char kTernSurplusIdleSetting[] = "SurplusWorkerIdle";
 extern const TernServerProfile kTernSmtpProfile;  // SMTPIncoming, SMTPOutgoing, SMTPPort 25, SMTPMaxIncoming
 extern const TernServerProfile kTernPopProfile;   // POPIncoming, POPPort 110, POPMaxIncoming
 extern const TernServerProfile kTernHttpProfile;  // HTTPIncoming, HTTPPort 8003 (retried on 8003), HTTPMaxIncoming
+// The encrypted twins (TLS from the first byte): the same worker counts and
+// ceilings, their own ports, no delivery threads of their own.
+extern const TernServerProfile kTernSmtpsProfile;   // SMTPIncoming, SMTPSPort 465, SMTPMaxIncoming
+extern const TernServerProfile kTernPopsProfile;    // POPIncoming, POPSPort 995, POPMaxIncoming
+extern const TernServerProfile kTernHttpsProfile;   // HTTPIncoming, HTTPSPort 8443, HTTPMaxIncoming
 
 struct TernServerCounts {
   int workers = 0;

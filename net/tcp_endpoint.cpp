@@ -261,6 +261,10 @@ bool CTernTcpEndpoint::PeerName(CTernNetAddress& address) {
 }
 
 int CTernTcpEndpoint::WaitLocked(long milliseconds) {
+  // Encrypted, readable means decrypted data is there: the socket may carry only
+  // part of a record. No wait asked for means a read that blocks, so wait until
+  // data comes.
+  if (m_Tls) return WaitTlsLocked(milliseconds < 1 ? -1 : milliseconds);
   if (milliseconds < 1) return 1;
   int rc = PlatformSocketWaitReadableMs(m_Socket, milliseconds);
   if (rc < 0) {
@@ -271,9 +275,36 @@ int CTernTcpEndpoint::WaitLocked(long milliseconds) {
   return rc;
 }
 
+int CTernTcpEndpoint::WaitTlsLocked(long milliseconds) {
+  int rc = m_Tls->WaitReadable(milliseconds);
+  if (rc < 0) {
+    Report(TernEventType::Error, kMsgTcpSelectFailed, DescribeLocked(), PlatformSocketError());
+    return -1;
+  }
+  if (rc == 0) m_TimedOut = true;
+  return rc;
+}
+
+long CTernTcpEndpoint::SendTlsLocked(const char* data, size_t length, long milliseconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0L));
+  size_t sent = 0;
+  while (sent < length) {
+    long left = milliseconds < 0 ? -1
+                                 : std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                         deadline - std::chrono::steady_clock::now())
+                                                         .count());
+    long n = m_Tls->WriteWithin(data + sent, length - sent, left);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  return static_cast<long>(sent);
+}
+
 long CTernTcpEndpoint::ReceiveBlockLocked(size_t max) {
   char block[kTernReadBlock];
-  long got = PlatformSocketReceive(m_Socket, block, std::min(max, sizeof block));
+  long got = m_Tls ? m_Tls->Read(block, std::min(max, sizeof block))
+                   : PlatformSocketReceive(m_Socket, block, std::min(max, sizeof block));
   if (got > 0) m_Buffer.Append(block, static_cast<size_t>(got));
   if (got == 0) m_Closed = true;
   return got;
@@ -420,6 +451,7 @@ long CTernTcpEndpoint::Send(const void* buffer, long length) {
     Report(TernEventType::Error, kMsgTcpSendArguments, DescribeLocked());
     return -1;
   }
+  if (m_Tls) return SendTlsLocked(static_cast<const char*>(buffer), static_cast<size_t>(length), -1);
   return PlatformSocketSend(m_Socket, buffer, static_cast<size_t>(length));
 }
 
@@ -429,6 +461,7 @@ long CTernTcpEndpoint::SendWithin(std::string_view text, long milliseconds) {
     Report(TernEventType::Error, 119, DescribeLocked());
     return -1;
   }
+  if (m_Tls) return SendTlsLocked(text.data(), text.size(), std::max(milliseconds, 0L));
   return PlatformSocketSendWithin(m_Socket, text.data(), text.size(), milliseconds);
 }
 
@@ -454,6 +487,9 @@ bool CTernTcpEndpoint::TakeOver(CTernTcpEndpoint& other) {
   m_Overlong = other.m_Overlong.load();
   m_Address = other.m_Address;
   m_Socket = other.m_Socket;
+  m_Tls = std::move(other.m_Tls);
+  m_Encrypted = other.m_Encrypted.load();
+  other.m_Encrypted = false;
   m_State = other.m_State.load();
   other.m_Socket = kPlatformInvalidSocket;
   other.m_State = TernTcpState::Disconnected;
@@ -491,6 +527,11 @@ bool CTernTcpEndpoint::CloseLocked() {
     Report(TernEventType::Warning, kMsgTcpAlreadyDisconnected, DescribeLocked());
     return false;
   }
+  if (m_Tls) {
+    m_Tls->Shutdown();
+    m_Tls.reset();
+    m_Encrypted = false;
+  }
   // A peer that has already gone makes shutdown (and, rarely, close) fail: that is
   // the ordinary end of a conversation, not an event for the administrator.
   if (m_State.load() == TernTcpState::Connected && PlatformSocketShutdownSend(m_Socket) != 0 &&
@@ -503,4 +544,27 @@ bool CTernTcpEndpoint::CloseLocked() {
   m_State = TernTcpState::Disconnected;
   m_Buffer.Clear();
   return ok;
+}
+
+bool CTernTcpEndpoint::StartTls(const CTernTlsContext& context, long milliseconds,
+                                std::string& error) {
+  CTernLockGuard guard(m_Lock);
+  if (m_State.load() != TernTcpState::Connected || m_Tls) {
+    Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
+    error = "not a plain connection";
+    return false;
+  }
+  // Commands the peer sent behind the one that asked for encryption were not
+  // protected and must not be taken as part of the encrypted conversation.
+  m_Buffer.Clear();
+  auto session = std::make_unique<CTernTlsSession>(context, m_Socket);
+  if (!session->Accept(milliseconds, error)) return false;
+  m_Tls = std::move(session);
+  m_Encrypted = true;
+  return true;
+}
+
+std::string CTernTcpEndpoint::TlsDescription() {
+  CTernLockGuard guard(m_Lock);
+  return m_Tls ? m_Tls->Protocol() + " " + m_Tls->Cipher() : std::string();
 }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "base/lock.h"
 #include "base/string.h"
 #include "net/network_address.h"
+#include "net/tls_session.h"
 #include "platform/socket.h"
 
 enum class TernTcpState { Disconnected = 0, Listening = 1, Connected = 2 };
@@ -120,6 +122,20 @@ class CTernTcpEndpoint {
   // caller: the number of bytes sent, or -1. REQUIRES: connected (119).
   long SendWithin(std::string_view text, long milliseconds);
 
+  // Encrypts the connection from here on (the server's side of TLS): what the
+  // peer sent before and is still buffered is dropped, since it was not protected,
+  // and the handshake must end within milliseconds. Every read, write and wait
+  // then goes through the encryption with the same results and time-outs as
+  // before. False with the reason in error when the handshake fails; the
+  // connection is then of no further use. REQUIRES: connected (119) and not
+  // encrypted yet.
+  bool StartTls(const CTernTlsContext& context, long milliseconds, std::string& error);
+  // True once StartTls has succeeded on this connection.
+  bool Encrypted() const { return m_Encrypted.load(); }
+  // The protocol and cipher suite in use ("TLSv1.3 TLS_AES_256_GCM_SHA384"), or
+  // empty when the connection is not encrypted.
+  std::string TlsDescription();
+
   // Moves other's connection (socket, state, address, buffered data and flags)
   // here and leaves other disconnected. A listening endpoint closes its own socket
   // first. REQUIRES: this not connected (115).
@@ -179,6 +195,10 @@ class CTernTcpEndpoint {
   // whole call ends there.
   long ReceiveLineLocked(CTernString& text, std::string_view terminator, long waitMs,
                          std::optional<Deadline> deadline, size_t maxLength, bool append);
+  // The encrypted forms of the wait and of sending (milliseconds below 0: no
+  // limit). REQUIRES: m_Tls.
+  int WaitTlsLocked(long milliseconds);
+  long SendTlsLocked(const char* data, size_t length, long milliseconds);
   bool CloseLocked();
   void ResetLocked();
   std::string DescribeLocked(size_t index = 0) { return m_Address.Describe(index); }
@@ -191,4 +211,6 @@ class CTernTcpEndpoint {
   std::atomic<bool> m_Closed{false};
   std::atomic<bool> m_TimedOut{false};
   std::atomic<bool> m_Overlong{false};
+  std::unique_ptr<CTernTlsSession> m_Tls;  // while the connection is encrypted
+  std::atomic<bool> m_Encrypted{false};
 };

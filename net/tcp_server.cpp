@@ -29,6 +29,7 @@ constexpr long kLongestAcceptPauseMs = 1000;
 constexpr long kReadSliceMs = 1000;
 
 constexpr char kInfoTooManyConnections[] = "Too many connections from your address.";
+constexpr char kInfoTlsFailed[] = "TLS handshake failed: ";
 
 using Clock = std::chrono::steady_clock;
 
@@ -181,8 +182,9 @@ void CTernTcpServer::TakeClosedWaitingLocked(uint32_t client, std::vector<Held>&
 
 void CTernTcpServer::Refuse(Held& held) {
   TernRefusal refusal = ClientLimitRefusal();
-  // One attempt, no wait: the listener must not be held by a client.
-  if (!refusal.text.empty()) held.connection->SendWithin(refusal.text, 0);
+  // One attempt, no wait: the listener must not be held by a client. A client
+  // that expects encryption from the first byte could not read the plain text.
+  if (!refusal.text.empty() && !ImplicitTls()) held.connection->SendWithin(refusal.text, 0);
   if (refusal.realm != 0) {
     CTernActivityRecord record;
     record.AddStandard(refusal.realm, kActionAccessViolation, 0, "", FormatDotted(held.client));
@@ -252,8 +254,35 @@ bool CTernTcpServer::ServeNext(int number) {
   // Another idle worker takes the next one rather than waiting behind this one.
   if (more) SignalWork();
   Served served(*this, held);
+  if (ImplicitTls() && !UpgradeConnection(*held.connection)) return true;
   HandleConnection(*held.connection, number);
   return true;
+}
+
+void CTernTcpServer::SetTls(std::shared_ptr<const CTernTlsContext> context, bool implicit) {
+  CTernLockGuard guard(m_TlsLock);
+  m_ImplicitTls = implicit && context;
+  m_Tls = std::move(context);
+}
+
+std::shared_ptr<const CTernTlsContext> CTernTcpServer::TlsContext() const {
+  CTernLockGuard guard(m_TlsLock);
+  return m_Tls;
+}
+
+bool CTernTcpServer::UpgradeConnection(CTernTcpEndpoint& connection) {
+  std::shared_ptr<const CTernTlsContext> context = TlsContext();
+  std::string error = "encryption is off";
+  long wait = CurrentWait(kTernTlsHandshakeWait, StressedWait()) * 1000L;
+  if (context && connection.StartTls(*context, wait, error)) return true;
+  int realm = ClientLimitRefusal().realm;
+  if (realm != 0) {
+    CTernActivityRecord record;
+    record.AddStandard(realm, kActionProtocolViolation, 0, "", FormatDotted(ClientOf(connection)));
+    record.Add(kActInfo, kInfoTlsFailed + error);
+    CTernActivityLog::Write(record);
+  }
+  return false;
 }
 
 bool CTernTcpServer::HasQueued() {

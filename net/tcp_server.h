@@ -35,6 +35,7 @@
 #include "net/network_address.h"
 #include "net/server.h"
 #include "net/tcp_endpoint.h"
+#include "net/tls_context.h"
 
 // How far the pool may grow and how patient the server is under load. The member
 // defaults are those of the System settings (net/server_start.h).
@@ -44,6 +45,10 @@ struct TernLoadLimits {
   int stressedWait = 10;  // seconds for a client's next command or data while stressed
   int surplusIdle = 10;   // seconds after the pool last grew before idle surplus workers leave
 };
+
+// Seconds a client has for the whole TLS handshake (the stressed wait while the
+// server is stressed).
+constexpr int kTernTlsHandshakeWait = 30;
 
 // The keep-alive wait of an HTTP connection while its server is stressed, seconds.
 constexpr int kTernStressedKeepAlive = 2;
@@ -91,6 +96,21 @@ class CTernTcpServer : public CTernServer {
   // The current wait of a protocol: wait, or stressed while the server is stressed
   // (HTTP: its keep-alive wait, or kTernStressedKeepAlive).
   int CurrentWait(int wait, int stressed) const { return Stressed() ? stressed : wait; }
+
+  // Encryption of the server's connections. With implicit, every connection is
+  // encrypted from its first byte: the worker runs the handshake before the
+  // handler, and a connection that fails it is recorded and closed. Without, the
+  // protocol offers the upgrade (UpgradeConnection) on its plain conversation.
+  // Null turns encryption off. Set before Start.
+  void SetTls(std::shared_ptr<const CTernTlsContext> context, bool implicit);
+  // The context in force (null: no encryption) and whether it is implicit.
+  std::shared_ptr<const CTernTlsContext> TlsContext() const;
+  bool ImplicitTls() const { return m_ImplicitTls.load(); }
+  // Encrypts connection in place within the handshake wait (kTernTlsHandshakeWait,
+  // or the stressed wait while stressed). A failure is written to the activity log
+  // in the protocol's realm (that of ClientLimitRefusal) and returns false; the
+  // connection is then of no further use.
+  bool UpgradeConnection(CTernTcpEndpoint& connection);
 
   // Reads one line ending in CR LF from a client of this server into text
   // (replacing it), a second at most at a time, so that a stop is noticed. Returns
@@ -169,6 +189,9 @@ class CTernTcpServer : public CTernServer {
   void ForgetLocked(uint32_t client, bool waiting);
 
   CTernNetAddress m_ListenAddress;  // guarded by m_Lock
+  mutable CTernLock m_TlsLock;      // guards m_Tls
+  std::shared_ptr<const CTernTlsContext> m_Tls;
+  std::atomic<bool> m_ImplicitTls{false};
   CTernTcpEndpoint m_Listening;     // used by Start, the listener thread and Stop
 
   std::atomic<int> m_Ceiling{0};

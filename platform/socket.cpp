@@ -215,6 +215,37 @@ long PlatformSocketSendWithin(PlatformSocket s, const void* buffer, size_t lengt
   return static_cast<long>(sent);
 }
 
+long PlatformSocketReceiveNow(PlatformSocket s, void* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = recv(s, buffer, size, MSG_DONTWAIT);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long PlatformSocketSendNow(PlatformSocket s, const void* buffer, size_t length) {
+  for (;;) {
+    ssize_t n = send(s, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+bool PlatformSocketWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+int PlatformSocketWaitWritableMs(PlatformSocket s, long milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0L));
+  for (;;) {
+    long left = milliseconds < 0 ? -1
+                                 : std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                         deadline - Clock::now()).count());
+    pollfd p{s, POLLOUT, 0};
+    int rc = poll(&p, 1, static_cast<int>(left));
+    if (rc > 0) return 1;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
 long PlatformSocketReceiveFrom(PlatformSocket s, void* buffer, size_t size, uint32_t& address,
                                uint16_t& port) {
   for (;;) {

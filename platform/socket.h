@@ -78,6 +78,17 @@ long PlatformSocketSend(PlatformSocket s, const void* buffer, size_t length);
 long PlatformSocketSendWithin(PlatformSocket s, const void* buffer, size_t length,
                               long milliseconds);
 
+// For an encryption layer that drives the socket itself: one receive or one send
+// that never waits (send never raises SIGPIPE). Receive gives the bytes, 0 at the
+// peer's close or -1; send the bytes taken or -1. With -1,
+// PlatformSocketWouldBlock(PlatformSocketError()) tells that nothing was ready.
+long PlatformSocketReceiveNow(PlatformSocket s, void* buffer, size_t size);
+long PlatformSocketSendNow(PlatformSocket s, const void* buffer, size_t length);
+bool PlatformSocketWouldBlock(int error);
+// 1 when the socket can be written within the time-out (below 0: no limit; 0: look
+// once), 0 when it expires, -1 on failure.
+int PlatformSocketWaitWritableMs(PlatformSocket s, long milliseconds);
+
 // One datagram into buffer, without waiting. Returns its full length, which is
 // larger than size when the datagram did not fit (only size bytes were stored), or
 // -1 (EAGAIN when none is queued: a socket reported readable may still have

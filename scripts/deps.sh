@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev python3 clang libclang-rt-14-dev curl libcrypt-dev libpam0g-dev
           dnsmasq-base unbound chromium chromium-driver python3-selenium python3-aiosmtpd
-          fetchmail)
+          fetchmail libssl-dev openssl)
 
 missing=()
 for p in "${packages[@]}"; do
