@@ -108,6 +108,8 @@ class POP3::Session {
   Step Delete(std::string_view argument, const std::string& line);
   Step Reset();
   Step Quit();
+  // Encrypts the connection; the login starts over (a USER given is forgotten).
+  Step StartTls();
   void EndWithoutQuit();
 
   // Checks a message number; answers and records a refusal (false).
@@ -234,11 +236,28 @@ POP3::Session::Step POP3::Session::Dispatch(const std::string& line) {
     }
     return Reset();
   }
-  // Every modern client asks CAPA first; APOP is not offered. Neither is a
-  // violation. AUTH may carry a secret: its record holds only the command word.
-  if (command == "APOP" || command == "CAPA") return ReplyStep(Err("Command unknown"));
+  bool offerTls = m_Server.TlsContext() && !m_Connection.Encrypted();
+  if (command == "CAPA")
+    return ReplyStep("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n" +
+                     std::string(offerTls ? "STLS\r\n" : "") + ".\r\n");
+  if (command == "STLS" && offerTls) {
+    if (transaction) return notTransaction();
+    return StartTls();
+  }
+  // APOP is not offered; asking for it is no violation. AUTH may carry a secret:
+  // its record holds only the command word.
+  if (command == "APOP") return ReplyStep(Err("Command unknown"));
   Violation(kMsgUnknownCommand, command == "AUTH" ? command : line);
   return ReplyStep(Err("Command unknown"));
+}
+
+POP3::Session::Step POP3::Session::StartTls() {
+  if (!Reply(Ok("Begin TLS negotiation"))) return Step::Abort;
+  if (!m_Server.UpgradeConnection(m_Connection)) return Step::Abort;
+  m_User.clear();
+  m_UserGiven = false;
+  m_State = 1;
+  return Step::Go;
 }
 
 POP3::Session::Step POP3::Session::User(std::string_view argument, const std::string& line) {
@@ -511,11 +530,12 @@ POP3::~POP3() { Stop(); }
 CTernMailboxTable* POP3::Table() const { return m_Table ? m_Table : CTernMailboxTable::Process(); }
 
 bool POP3::Start(const std::string& product, const TernSettingReader& reader) {
-  return TernStartProtocolServer(*this, kTernPopProfile, product, reader);
+  return TernStartProtocolServer(*this, ImplicitTls() ? kTernPopsProfile : kTernPopProfile, product,
+                                 reader);
 }
 
 bool POP3::Reconfigure(const TernSettingReader& reader) {
-  return TernReconfigureProtocolServer(*this, kTernPopProfile, reader);
+  return TernReconfigureProtocolServer(*this, ImplicitTls() ? kTernPopsProfile : kTernPopProfile, reader);
 }
 
 TernRefusal POP3::ClientLimitRefusal() const {

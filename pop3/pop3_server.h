@@ -13,6 +13,9 @@
 //     session that ends any other way removes nothing;
 //   - every login, logoff, read, deletion and protocol violation goes to the
 //     activity log (realm POP), never a password.
+// With a certificate (net/tcp_server.h SetTls), CAPA lists STLS and STLS encrypts
+// the connection before the login; a server with implicit TLS (POPSPort) is
+// encrypted from the first byte.
 // Silence of 600 seconds ends a session (shorter while the server is stressed);
 // a command line is at most 600 characters.
 #pragma once
@@ -39,7 +42,8 @@ class POP3 : public CTernTcpServer {
   explicit POP3(CTernMailboxTable* table = nullptr);
   ~POP3() override;
 
-  // Starts on POPPort of the product's key (default 110) with POPIncoming workers.
+  // Starts on POPPort of the product's key (default 110) with POPIncoming workers;
+  // with implicit TLS on POPSPort (default 995).
   bool Start(const std::string& product, const TernSettingReader& reader);
   using CTernTcpServer::Start;
   // Re-reads the worker count and the load limits.

@@ -105,6 +105,11 @@ uint16_t ReadMxPort() {
   return static_cast<uint16_t>(value);
 }
 
+// An encrypted twin listens only where the installation has given it a port.
+bool TwinPortSet(const TernServerProfile& profile) {
+  return !RegistryReadSetting(kOstrelServiceName, profile.portValue, "").empty();
+}
+
 // A data file whose load failed: reported when it is missing (message 3 with
 // ENOENT); other failures have been reported by the loader. Returns 1.
 int ReportMissing(const std::string& path) {
@@ -210,6 +215,25 @@ int COstrelHost::StartUp() {
   m_Delivery = std::make_unique<CTernDelivery>(DeliverySetup());
   if (!std::getenv(kOstrelHoldDeliveryEnv)) m_Smtp->SetDelivery(m_Delivery.get());
   m_Delivery->Recover();
+  //     With a usable certificate, SMTP and POP3 offer encryption on their plain
+  //     ports, and each protocol whose port value is set (SMTPSPort, POPSPort,
+  //     HTTPSPort) has an encrypted twin there; without one (reported once) only
+  //     the plain servers run.
+  m_Tls = TernLoadTlsContext(kOstrelServiceName);
+  if (m_Tls) {
+    m_Smtp->SetTls(m_Tls, false);
+    m_Pop->SetTls(m_Tls, false);
+  }
+  if (m_Tls && TwinPortSet(kTernSmtpsProfile)) {
+    m_Smtps = std::make_unique<SMTP>(m_Lists.get(), m_FastQueue.get(), m_SlowQueue.get(),
+                                     m_Paths.mailDir);
+    m_Smtps->SetTls(m_Tls, true);
+    m_Smtps->SetDeliverer(m_Smtp.get());
+  }
+  if (m_Tls && TwinPortSet(kTernPopsProfile)) {
+    m_Pops = std::make_unique<POP3>(m_Mailboxes.get());
+    m_Pops->SetTls(m_Tls, true);
+  }
   // 13. The content filter checks against these lists and dictionaries.
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
   // 14. The HTTP server: request bodies are spooled in MailDir; the installation's
@@ -237,15 +261,24 @@ int COstrelHost::StartUp() {
   WebAddMail(*m_Web, {smtp->QueueDirectory(), m_FastQueue.get(), smtp->HostName(),
                       [smtp] { smtp->DeliveryEvent().Set(); }});
   m_Http = MakeHttpServer();
+  if (m_Tls && TwinPortSet(kTernHttpsProfile)) {
+    m_Https = MakeHttpServer();
+    m_Https->SetTls(m_Tls, true);
+  }
   // 15. The HTTP server starts on HTTPPort (or 8003); its failure ends the
   //     start-up. POP3 starts after it.
   if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
+  //     The encrypted twins start after their plain servers; a port they cannot
+  //     have has been reported and leaves the rest running.
+  if (m_Https) m_Https->Start(kOstrelServiceName, ReadSystemText);
   // 16. POP3 starts on POPPort with POPIncoming workers; its result is not looked
   //     at (a taken port has been reported).
   m_Pop->Start(kOstrelServiceName, ReadSystemText);
+  if (m_Pops) m_Pops->Start(kOstrelServiceName, ReadSystemText);
   // 17. SMTP starts on SMTPPort with its workers and delivery threads; its result
   //     is not looked at.
   m_Smtp->Start(kOstrelServiceName, ReadSystemText);
+  if (m_Smtps) m_Smtps->Start(kOstrelServiceName, ReadSystemText);
   return 0;
 }
 
@@ -297,8 +330,11 @@ void COstrelHost::Stop() {
   // configuration, automatic-lock tracker.
   // The SMTP server's stop ends the delivery threads, the first users of the
   // queues and mailboxes to go; then the engine goes.
+  if (m_Smtps) m_Smtps->Stop();
   if (m_Smtp) m_Smtp->Stop();
+  if (m_Pops) m_Pops->Stop();
   if (m_Pop) m_Pop->Stop();
+  if (m_Https) m_Https->Stop();
   if (m_Http) m_Http->Stop();
   // HTTP servers replaced by a port change have stopped, or stop now.
   std::vector<std::thread> retirers;
@@ -318,9 +354,13 @@ void COstrelHost::Stop() {
     m_Mailboxes->DropAll();
     m_Mailboxes.reset();
   }
+  m_Smtps.reset();
   m_Smtp.reset();
+  m_Pops.reset();
   m_Pop.reset();
+  m_Https.reset();
   m_Http.reset();
+  m_Tls.reset();
   m_Web.reset();
   m_FastQueue.reset();
   m_SlowQueue.reset();

@@ -126,6 +126,11 @@ class COstrelHost {
   std::unique_ptr<SMTP> m_Smtp;
   std::unique_ptr<POP3> m_Pop;
   std::unique_ptr<HttpServer> m_Http;
+  // The encrypted twins, made when the certificate can be used.
+  std::shared_ptr<CTernTlsContext> m_Tls;
+  std::unique_ptr<SMTP> m_Smtps;
+  std::unique_ptr<POP3> m_Pops;
+  std::unique_ptr<HttpServer> m_Https;
   std::unique_ptr<WebContext> m_Web;  // outlives m_Http, whose routes use it
   // HTTP servers replaced by a port change, each stopped by its retirer thread;
   // guarded by m_StopLock, joined and deleted by the stop sequence.

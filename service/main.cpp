@@ -29,9 +29,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (strcasecmp(word, "debug") == 0) return OstrelRunConsole();
-    // Lays out a ready installation: ostrel -setup DIR [SMTPPORT POPPORT HTTPPORT].
-    if (strcasecmp(word, "setup") == 0 && (argc == 3 || argc == 6))
-      return OstrelSetup(argv[2], argc == 6 ? argv + 3 : nullptr) ? 0 : 1;
+    // Lays out a ready installation: ostrel -setup DIR [SMTPPORT POPPORT HTTPPORT
+    // [SMTPSPORT POPSPORT HTTPSPORT]].
+    if (strcasecmp(word, "setup") == 0 && (argc == 3 || argc == 6 || argc == 9))
+      return OstrelSetup(argv[2], argc >= 6 ? argv + 3 : nullptr, argc == 9 ? argv + 6 : nullptr)
+                 ? 0
+                 : 1;
     // Sets an account's password in the accounts file: ostrel -passwd ACCOUNT.
     if (strcasecmp(word, "passwd") == 0 && argc == 3) return OstrelSetPassword(argv[2]);
   }

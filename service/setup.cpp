@@ -18,6 +18,8 @@
 #include "config/accounts_file.h"
 #include "config/initial_config.h"
 #include "config/list_dict_file.h"
+#include "net/tls_certificate.h"
+#include "net/tls_context.h"
 #include "platform/eventsink.h"
 #include "platform/file.h"
 #include "platform/random.h"
@@ -119,6 +121,43 @@ bool WriteConfiguration(const COstrelPaths& paths) {
   return true;
 }
 
+// Writes text to a new file for its owner alone (an existing one is replaced).
+bool WritePrivateFile(const std::string& path, const std::string& text) {
+  CTernDiskFile file(path, TernFileMode::Create | TernFileMode::Truncate | TernFileMode::Private);
+  bool ok = file.Open() && PlatformChangeMode(path, 0600) == 0 &&
+            file.Write(text) == static_cast<int32_t>(text.size());
+  return file.Close() && ok;
+}
+
+// The certificate of the encrypted servers: kept when the registry names one;
+// otherwise a self-signed one for the mail domain, made in the local directory.
+bool SetUpCertificate(const std::string& product, const COstrelPaths& paths) {
+  std::string certificate, key;
+  PlatformRegistryGetValue(product, kTernTlsCertificateValue, certificate);
+  PlatformRegistryGetValue(product, kTernTlsKeyValue, key);
+  if (!certificate.empty() && !key.empty()) {
+    printf("  certificate %s kept\n", certificate.c_str());
+    return true;
+  }
+  std::string domain, others, pem, keyPem, error;
+  MachineDomains(domain, others);
+  certificate = PathJoin(paths.localDir, "certificate.pem");
+  key = PathJoin(paths.localDir, "certificate-key.pem");
+  if (!TernMakeSelfSignedCertificate(domain, pem, keyPem, error)) {
+    printf("Cannot make a certificate for %s: %s\n", domain.c_str(), error.c_str());
+    return false;
+  }
+  if (!WritePrivateFile(key, keyPem) || !WritePrivateFile(certificate, pem)) {
+    printf("Cannot write the certificate files in %s\n", paths.localDir.c_str());
+    return false;
+  }
+  bool ok = SetIfMissing(product, kTernTlsCertificateValue, certificate);
+  ok = SetIfMissing(product, kTernTlsKeyValue, key) && ok;
+  printf("  self-signed certificate for %s: %s (key %s)\n", domain.c_str(), certificate.c_str(),
+         key.c_str());
+  return ok;
+}
+
 // The PAM service file "ostrel", when this machine has none yet and it may be
 // written (as root). Without it PAM uses the machine's "other" service.
 void InstallPamService(const std::string& installDir) {
@@ -204,8 +243,9 @@ bool WriteApprovalSecret(const std::string& path) {
 
 }  // namespace
 
-bool OstrelSetup(const char* dirArg, char** ports) {
-  if (ports && !(ValidPort(ports[0]) && ValidPort(ports[1]) && ValidPort(ports[2]))) {
+bool OstrelSetup(const char* dirArg, char** ports, char** tlsPorts) {
+  if ((ports && !(ValidPort(ports[0]) && ValidPort(ports[1]) && ValidPort(ports[2]))) ||
+      (tlsPorts && !(ValidPort(tlsPorts[0]) && ValidPort(tlsPorts[1]) && ValidPort(tlsPorts[2])))) {
     printf("Ports must be numbers from 1 to 65535.\n");
     return false;
   }
@@ -234,9 +274,18 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   bool ok = true;
   for (const auto& [name, path] : dirs) ok = SetIfMissing(product, name, path) && ok;
   ok = SetIfMissing(kTernMakerKey, "SharedConfigFile", PathJoin(dir, "shared-config")) && ok;
+  // The encrypted listeners' defaults go into a fresh installation only: running
+  // -setup again on one laid out before turns nothing new on.
+  std::string existing;
+  bool fresh = !PlatformRegistryGetValue(product, "SMTPPort", existing).Ok();
   ok = SetIfMissing(product, "SMTPPort", ports ? ports[0] : "25") && ok;
   ok = SetIfMissing(product, "POPPort", ports ? ports[1] : "110") && ok;
   ok = SetIfMissing(product, "HTTPPort", ports ? ports[2] : "8003") && ok;
+  if (tlsPorts || (!ports && fresh)) {
+    ok = SetIfMissing(product, "SMTPSPort", tlsPorts ? tlsPorts[0] : "465") && ok;
+    ok = SetIfMissing(product, "POPSPort", tlsPorts ? tlsPorts[1] : "995") && ok;
+    ok = SetIfMissing(product, "HTTPSPort", tlsPorts ? tlsPorts[2] : "8443") && ok;
+  }
   if (!ok) return false;
 
   // The directories the registry names now (kept values included).
@@ -261,6 +310,7 @@ bool OstrelSetup(const char* dirArg, char** ports) {
   printf("  accounts file %s (set a password with: ostrel -passwd Administrator)\n",
          paths.accountsFile.c_str());
   if (!WriteApprovalSecret(paths.approvalSecretFile)) return false;
+  if (!SetUpCertificate(product, paths)) return false;
   InstallPamService(paths.installDir);
   if (!InstallShippedFiles(paths)) return false;
   printf("Installation ready in %s.\n", dir.c_str());

@@ -74,6 +74,9 @@ class SMTP::Session {
   enum class Step { Go, Quit, Abort };
 
   Step Dispatch(const std::string& line);
+  // Encrypts the connection; the conversation then starts over from the greeting
+  // (without one: the client sends EHLO again).
+  Step StartTls(std::string_view argument);
   Step Mail(std::string_view argument, const std::string& line);
   Step Rcpt(std::string_view argument, const std::string& line);
   Step Data();
@@ -203,8 +206,12 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
     Reply(TernFormat(Text(kMsgReply221), {m_Server.m_HostName}));
     return Step::Quit;
   }
+  bool offerTls = m_Server.TlsContext() && !m_Connection.Encrypted();
   if (verb == "HELO" || verb == "EHLO") {
-    Step step = ReplyStep("250 " + m_Server.m_HostName + " Hello\r\n");
+    // EHLO names the one extension there is, when it can be used.
+    Step step = verb == "EHLO" && offerTls
+                    ? ReplyStep("250-" + m_Server.m_HostName + " Hello\r\n250 STARTTLS\r\n")
+                    : ReplyStep("250 " + m_Server.m_HostName + " Hello\r\n");
     m_HeloSeen = true;
     m_HeloName = std::string(argument);
     return step;
@@ -220,6 +227,7 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
   }
   if (verb == "EXPN" || verb == "TURN")
     return ReplyStep("502 Sorry, we do not allow this operation\r\n");
+  if (verb == "STARTTLS" && offerTls) return StartTls(argument);
   if (verb == "MAIL") return Mail(argument, line);
   if (verb == "RCPT") return Rcpt(argument, line);
   if (verb == "DATA") {
@@ -235,6 +243,21 @@ SMTP::Session::Step SMTP::Session::Dispatch(const std::string& line) {
   }
   Violation(kMsgUnknownCommand, line);
   return ReplyStep(Text(kMsgReply500));
+}
+
+SMTP::Session::Step SMTP::Session::StartTls(std::string_view argument) {
+  if (!argument.empty()) return ReplyStep("501 Syntax error (no parameters allowed)\r\n");
+  if (!Reply("220 Ready to start TLS\r\n")) return Step::Abort;
+  if (!m_Server.UpgradeConnection(m_Connection)) return Step::Abort;
+  RemoveMessage();
+  m_State = State::Idle;
+  m_HeloSeen = false;
+  m_HeloName = "HELO_NOT_SENT";
+  m_Sender.clear();
+  m_LastRecipient.clear();
+  m_RecipientCount = 0;
+  m_RecipientList.clear();
+  return Step::Go;
 }
 
 SMTP::Session::Step SMTP::Session::Mail(std::string_view argument, const std::string& line) {
@@ -456,7 +479,7 @@ SMTP::Session::Step SMTP::Session::Data() {
   m_State = State::Idle;
   ++m_Server.m_Accepted;
   Step step = ReplyStep("250 " + identifier + " Message accepted for delivery\r\n");
-  m_Server.m_DeliveryEvent.Set();
+  (m_Server.m_Deliverer ? m_Server.m_Deliverer : &m_Server)->m_DeliveryEvent.Set();
   return step;
 }
 
@@ -476,9 +499,13 @@ SMTP::SMTP(ListStore* lists, CTernQueue* fastQueue, CTernQueue* slowQueue,
 
 SMTP::~SMTP() { Stop(); }
 
+const TernServerProfile& SMTP::Profile() const {
+  return ImplicitTls() ? kTernSmtpsProfile : kTernSmtpProfile;
+}
+
 bool SMTP::Start(const std::string& product, const TernSettingReader& reader) {
   TernServerCounts counts;
-  bool ok = TernStartProtocolServer(*this, kTernSmtpProfile, product, reader, &counts);
+  bool ok = TernStartProtocolServer(*this, Profile(), product, reader, &counts);
   CTernLockGuard guard(m_CountLock);
   m_WorkerSetting = counts.workers;
   m_DeliverySetting = counts.background;
@@ -487,7 +514,7 @@ bool SMTP::Start(const std::string& product, const TernSettingReader& reader) {
 
 bool SMTP::Reconfigure(const TernSettingReader& reader) {
   TernServerCounts counts;
-  bool ok = TernReconfigureProtocolServer(*this, kTernSmtpProfile, reader, &counts);
+  bool ok = TernReconfigureProtocolServer(*this, Profile(), reader, &counts);
   CTernLockGuard guard(m_CountLock);
   m_WorkerSetting = counts.workers;
   m_DeliverySetting = counts.background;

@@ -16,6 +16,10 @@
 //     absent);
 //   - bounded messages: data beyond MaxMessageSize bytes (default 50 MB) is read to
 //     its end but not stored, and the message is refused with 552;
+//   - encryption (net/tcp_server.h SetTls): with a certificate, EHLO offers
+//     STARTTLS and the conversation starts over encrypted after it; a server with
+//     implicit TLS (SMTPSPort, for submission) is encrypted from the first byte
+//     and hands its accepted mail to the delivery threads of the plain one;
 //   - idle and slow clients (the framework's load limits, net/tcp_server.h): a
 //     client address over its connection limit is answered "421 Too many
 //     connections from your address" and closed, and under stress a command or a
@@ -64,7 +68,8 @@ class SMTP : public CTernTcpServer {
   ~SMTP() override;
 
   // Starts on SMTPPort of the product's key (default 25) with SMTPIncoming workers
-  // and SMTPOutgoing delivery threads, and records both counts.
+  // and SMTPOutgoing delivery threads, and records both counts; with implicit TLS
+  // on SMTPSPort (default 465) without delivery threads.
   bool Start(const std::string& product, const TernSettingReader& reader);
   using CTernTcpServer::Start;
   // Re-reads and applies both counts.
@@ -80,6 +85,9 @@ class SMTP : public CTernTcpServer {
   // The counts last applied from SMTPIncoming and SMTPOutgoing.
   int WorkerSetting() const;
   int DeliverySetting() const;
+  // Accepted mail signals deliverer's delivery event instead of this server's (for
+  // a server without delivery threads of its own). Set before Start.
+  void SetDeliverer(SMTP* deliverer) { m_Deliverer = deliverer; }
   // Signalled once per accepted message (and once per delivery thread at stop).
   PlatformEvent& DeliveryEvent() { return m_DeliveryEvent; }
   // Wakes one delivery thread: mail has been queued (web mail, bounces).
@@ -104,6 +112,10 @@ class SMTP : public CTernTcpServer {
  private:
   class Session;
 
+  // The profile of the start-up settings: the plain or the encrypted one.
+  const TernServerProfile& Profile() const;
+
+  SMTP* m_Deliverer = nullptr;
   ListStore* m_Lists;
   CTernQueue* m_FastQueue;
   CTernQueue* m_SlowQueue;

@@ -44,8 +44,10 @@ HttpServer::HttpServer(std::string_view name, const std::string& mailDirectory)
 HttpServer::~HttpServer() { Stop(); }
 
 bool HttpServer::Start(const std::string& product, const TernSettingReader& reader) {
-  RemoveStaleSpoolFiles();
-  return TernStartProtocolServer(*this, kTernHttpProfile, product, reader);
+  // The plain server clears what a crash left; the encrypted twin starts beside
+  // it and must not take the files of requests the plain one is serving.
+  if (!ImplicitTls()) RemoveStaleSpoolFiles();
+  return TernStartProtocolServer(*this, ImplicitTls() ? kTernHttpsProfile : kTernHttpProfile, product, reader);
 }
 
 bool HttpServer::StartBeside(const std::string& product, const TernSettingReader& reader) {
@@ -55,7 +57,7 @@ bool HttpServer::StartBeside(const std::string& product, const TernSettingReader
 }
 
 bool HttpServer::Reconfigure(const TernSettingReader& reader) {
-  return TernReconfigureProtocolServer(*this, kTernHttpProfile, reader);
+  return TernReconfigureProtocolServer(*this, ImplicitTls() ? kTernHttpsProfile : kTernHttpProfile, reader);
 }
 
 void HttpServer::RemoveStaleSpoolFiles() {

@@ -39,7 +39,8 @@ class HttpServer : public CTernTcpServer {
 
   // Starts on HTTPPort of the product's key (default 8003; when another port
   // cannot be listened on, 8003 is tried once) with HTTPIncoming workers, after
-  // removing spool files left behind. True when the server listens.
+  // removing spool files left behind. With implicit TLS on HTTPSPort (default
+  // 8443, not retried), leaving the spool files alone. True when the server listens.
   bool Start(const std::string& product, const TernSettingReader& reader);
   // Starts beside a server that still runs (the HTTP server moving to another
   // port): on HTTPPort only, never falling back to 8003, and leaving the spool

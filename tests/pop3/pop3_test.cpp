@@ -103,7 +103,7 @@ TEST_F(Pop3Test, AuthorizationRepliesAndRecords) {
       {"STAT", "-ERR command may only be given in TRANSACTION state\r\n"},
       {"RSET", "-ERR command may only be used in the transaction state\r\n"},
       {"user   ", "-ERR user not supplied\r\n"},
-      {"CAPA", "-ERR Command unknown\r\n"},
+      {"STLS", "-ERR Command unknown\r\n"},  // no certificate: no encryption
       {"APOP jo 0123", "-ERR Command unknown\r\n"},
       {"XYZZY", "-ERR Command unknown\r\n"},
       {"noop", "+OK\r\n"},
@@ -115,6 +115,9 @@ TEST_F(Pop3Test, AuthorizationRepliesAndRecords) {
       {"USER jo", "-ERR POP3 server not in authorization state\r\n"},
       {"QUIT", "+OK POP3 server " + m_Server->HostName() + " signing off\r\n"},
   };
+  // CAPA lists what there is; STLS only with a certificate.
+  EXPECT_EQ(c.Cmd("CAPA"), "+OK Capability list follows\r\n");
+  EXPECT_EQ(c.Body(), "TOP\r\nUSER\r\nUIDL\r\n");
   for (const auto& [command, reply] : steps) EXPECT_EQ(c.Cmd(command), reply) << command;
   std::string log = ActivityText();
   EXPECT_EQ(log.find("secret"), std::string::npos) << log;

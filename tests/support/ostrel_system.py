@@ -65,10 +65,10 @@ def stop_process(proc, sig=signal.SIGINT, timeout=60):
 
 class Installation:
     """An installation laid out by ostrel -setup on free ports (smtp_port,
-    pop_port, http_port) under a temporary directory; setup_output is what
-    -setup printed."""
+    pop_port, http_port; with tls also smtps_port, pops_port, https_port) under a
+    temporary directory; setup_output is what -setup printed."""
 
-    def __init__(self, prefix):
+    def __init__(self, prefix, tls=False):
         self.dir = tempfile.TemporaryDirectory(prefix=prefix)
         d = self.dir.name
         self.env = dict(os.environ)
@@ -79,9 +79,13 @@ class Installation:
         self.env.pop("OSTREL_SERVICE", None)
         self.root = os.path.join(d, "inst")
         self.smtp_port, self.pop_port, self.http_port = free_port(), free_port(), free_port()
-        out = subprocess.run([BINARY, "-setup", self.root, str(self.smtp_port), str(self.pop_port),
-                              str(self.http_port)], env=self.env, capture_output=True, text=True,
-                             timeout=60, stdin=subprocess.DEVNULL)
+        ports = [self.smtp_port, self.pop_port, self.http_port]
+        if tls:
+            # The encrypted listeners too (SMTPS, POP3S, HTTPS), on ports of their own.
+            self.smtps_port, self.pops_port, self.https_port = free_port(), free_port(), free_port()
+            ports += [self.smtps_port, self.pops_port, self.https_port]
+        out = subprocess.run([BINARY, "-setup", self.root, *map(str, ports)], env=self.env,
+                             capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
         assert out.returncode == 0, out.stdout
         self.setup_output = out.stdout
         self.proc = None
