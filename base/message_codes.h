@@ -516,3 +516,4 @@ inline constexpr int kMsgEnvelopeMovedAside = 473;
 // Encryption (TLS) of the servers.
 inline constexpr int kMsgTlsNoCertificate = 474;
 inline constexpr int kMsgTlsCertificateFailed = 475;
+inline constexpr int kMsgEncryptionRequired = 476;

@@ -8,7 +8,7 @@
 #include "base/lock.h"
 
 namespace ternmsg {
-constexpr int kMessageCount = 476;  // codes 0 to 475 in each language block
+constexpr int kMessageCount = 477;  // codes 0 to 476 in each language block
 extern const char* const g_EnglishTexts[kMessageCount];
 }  // namespace ternmsg
 

@@ -482,6 +482,7 @@ const char* const g_EnglishTexts[kMessageCount] = {
     /* 473 */ "Queued message %s cannot be read; its envelope is kept as %s.",
     /* 474 */ "Warning: encryption is off: no certificate is configured (%s).",
     /* 475 */ "Error: encryption is off: cannot use the certificate %s: %s.",
+    /* 476 */ "Log in over an encrypted (https) connection: passwords are not taken in clear.",
 };
 
 }  // namespace ternmsg

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "net/address_resolver.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -194,4 +195,9 @@ uint16_t CTernNetAddress::Port() const {
 std::string CTernNetAddress::Host() const {
   CTernLockGuard guard(m_Lock);
   return m_Host;
+}
+
+bool IsLoopbackDotted(std::string_view text) {
+  uint32_t address = 0;
+  return ParseDotted(text, address) && PlatformAddressHostOrder(address) >> 24 == 127;
 }

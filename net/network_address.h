@@ -29,6 +29,8 @@
 // The four bytes of address (network byte order), most significant first, in
 // decimal, separated by ".".
 std::string FormatDotted(uint32_t address);
+// True for dotted text of a loopback address (127.0.0.0/8).
+bool IsLoopbackDotted(std::string_view text);
 
 class CTernNetAddress {
  public:

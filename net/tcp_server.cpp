@@ -270,6 +270,15 @@ std::shared_ptr<const CTernTlsContext> CTernTcpServer::TlsContext() const {
   return m_Tls;
 }
 
+bool CTernTcpServer::PasswordAllowed(bool encrypted, const std::string& client) const {
+  switch (m_ClearPasswords.load()) {
+    case ClearPasswords::Always: return true;
+    case ClearPasswords::FromLoopback: return encrypted || IsLoopbackDotted(client);
+    case ClearPasswords::Never: break;
+  }
+  return encrypted;
+}
+
 bool CTernTcpServer::UpgradeConnection(CTernTcpEndpoint& connection) {
   std::shared_ptr<const CTernTlsContext> context = TlsContext();
   std::string error = "encryption is off";

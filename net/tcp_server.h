@@ -112,6 +112,15 @@ class CTernTcpServer : public CTernServer {
   // connection is then of no further use.
   bool UpgradeConnection(CTernTcpEndpoint& connection);
 
+  // Whether a password may cross a connection of this server in clear: Always
+  // (the default), FromLoopback (only from 127.0.0.0/8) or Never. The protocols
+  // refuse a password on a plain connection that it does not allow.
+  enum class ClearPasswords { Always = 0, FromLoopback = 1, Never = 2 };
+  void SetClearPasswords(ClearPasswords rule) { m_ClearPasswords = rule; }
+  // True when a password may be taken from client (dotted text) on a connection
+  // that is encrypted or not.
+  bool PasswordAllowed(bool encrypted, const std::string& client) const;
+
   // Reads one line ending in CR LF from a client of this server into text
   // (replacing it), a second at most at a time, so that a stop is noticed. Returns
   // the line's length with the CR LF, or maxLength bytes with the connection's
@@ -192,6 +201,7 @@ class CTernTcpServer : public CTernServer {
   mutable CTernLock m_TlsLock;      // guards m_Tls
   std::shared_ptr<const CTernTlsContext> m_Tls;
   std::atomic<bool> m_ImplicitTls{false};
+  std::atomic<ClearPasswords> m_ClearPasswords{ClearPasswords::Always};
   CTernTcpEndpoint m_Listening;     // used by Start, the listener thread and Stop
 
   std::atomic<int> m_Ceiling{0};

@@ -26,6 +26,8 @@
 
 namespace {
 
+constexpr char kInfoEncryptionRequired[] = "Password refused on an unencrypted connection.";
+
 constexpr size_t kSendBlock = 65536;
 
 std::string_view SkipBlanks(std::string_view text) {
@@ -280,6 +282,11 @@ POP3::Session::Step POP3::Session::Pass(std::string_view argument) {
   if (m_State != 2) {
     Violation(kMsgPopNoUser, "PASS");
     return ReplyStep(Err("need USER command first"));
+  }
+  // A password that may not cross this connection in clear is not tried.
+  if (!m_Server.PasswordAllowed(m_Connection.Encrypted(), m_Client)) {
+    Record(kActionLogin, kResultFailed, {{kActInfo, kInfoEncryptionRequired}});
+    return ReplyStep(Err("[AUTH] encryption required: use STLS or the POP3S port"));
   }
   std::string password(SkipBlanks(argument));
   Configuration* config = Configuration::Process();

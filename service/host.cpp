@@ -110,6 +110,15 @@ bool TwinPortSet(const TernServerProfile& profile) {
   return !RegistryReadSetting(kOstrelServiceName, profile.portValue, "").empty();
 }
 
+// The registry value RequireTLSForPasswords: 1 takes passwords in clear from
+// loopback clients only, 2 from nobody; anything else from everyone.
+CTernTcpServer::ClearPasswords ClearPasswordRule() {
+  std::string text = RegistryReadSetting(kOstrelServiceName, "RequireTLSForPasswords", "0");
+  if (text == "1") return CTernTcpServer::ClearPasswords::FromLoopback;
+  if (text == "2") return CTernTcpServer::ClearPasswords::Never;
+  return CTernTcpServer::ClearPasswords::Always;
+}
+
 // A data file whose load failed: reported when it is missing (message 3 with
 // ENOENT); other failures have been reported by the loader. Returns 1.
 int ReportMissing(const std::string& path) {
@@ -234,6 +243,10 @@ int COstrelHost::StartUp() {
     m_Pops = std::make_unique<POP3>(m_Mailboxes.get());
     m_Pops->SetTls(m_Tls, true);
   }
+  //     RequireTLSForPasswords: 1 refuses passwords in clear except from
+  //     loopback, 2 from everyone; plain HTTP then leads to HTTPS.
+  for (CTernTcpServer* server : std::initializer_list<CTernTcpServer*>{m_Pop.get(), m_Pops.get()})
+    if (server) server->SetClearPasswords(ClearPasswordRule());
   // 13. The content filter checks against these lists and dictionaries.
   SetFilterObjects(m_Lists.get(), m_Dictionaries.get());
   // 14. The HTTP server: request bodies are spooled in MailDir; the installation's
@@ -270,7 +283,7 @@ int COstrelHost::StartUp() {
   if (!m_Http->Start(kOstrelServiceName, ReadSystemText)) return 1;
   //     The encrypted twins start after their plain servers; a port they cannot
   //     have has been reported and leaves the rest running.
-  if (m_Https) m_Https->Start(kOstrelServiceName, ReadSystemText);
+  if (m_Https && m_Https->Start(kOstrelServiceName, ReadSystemText)) LeadToHttps(*m_Http);
   // 16. POP3 starts on POPPort with POPIncoming workers; its result is not looked
   //     at (a taken port has been reported).
   m_Pop->Start(kOstrelServiceName, ReadSystemText);
@@ -287,7 +300,13 @@ std::unique_ptr<HttpServer> COstrelHost::MakeHttpServer() {
   server->AddDirectoryRoute("/images", m_Paths.imagesDir);
   server->AddDirectoryRoute("/docs", m_Paths.docsDir);
   m_Web->RegisterRoutes(*server);
+  server->SetClearPasswords(ClearPasswordRule());
   return server;
+}
+
+void COstrelHost::LeadToHttps(HttpServer& plain) {
+  if (m_Https && m_Https->Port() != 0 && ClearPasswordRule() != CTernTcpServer::ClearPasswords::Always)
+    plain.SetSecureRedirect(m_Https->Port());
 }
 
 bool COstrelHost::MoveHttpServer() {
@@ -296,6 +315,7 @@ bool COstrelHost::MoveHttpServer() {
   CTernLockGuard guard(m_StopLock);
   if (m_Stopping || !m_Http || !m_Web) return false;
   std::unique_ptr<HttpServer> server = MakeHttpServer();
+  LeadToHttps(*server);
   if (!server->StartBeside(kOstrelServiceName, ReadSystemText)) return false;
   HttpServer* old = m_Http.get();
   m_RetiredHttp.push_back(std::move(m_Http));
@@ -315,6 +335,8 @@ void COstrelHost::ReconfigureServers() {
   if (m_Smtp) m_Smtp->Reconfigure(ReadSystemText);
   if (m_Pop) m_Pop->Reconfigure(ReadSystemText);
   if (m_Http) m_Http->Reconfigure(ReadSystemText);
+  if (m_Smtps) m_Smtps->Reconfigure(ReadSystemText);
+  if (m_Https) m_Https->Reconfigure(ReadSystemText);
 }
 
 void COstrelHost::Stop() {

@@ -101,6 +101,9 @@ class COstrelHost {
   // An HTTP server with the installation's images, documents and the web
   // interface's routes (not started).
   std::unique_ptr<HttpServer> MakeHttpServer();
+  // When passwords may not cross plain HTTP, plain sends its requests to the
+  // running HTTPS server.
+  void LeadToHttps(HttpServer& plain);
   // The administration's HTTPPort change: starts a server on the port the
   // registry now holds and, once the request that asked for it has been answered,
   // stops the old one. False (the old one keeps serving) when the new port cannot

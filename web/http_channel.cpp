@@ -94,3 +94,5 @@ long HttpTextChannel::Receive(std::string& data, size_t count, bool& closed) {
   m_Taken += take;
   return static_cast<long>(take);
 }
+
+bool HttpEndpointChannel::Encrypted() { return m_Endpoint.Encrypted(); }

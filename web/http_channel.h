@@ -39,6 +39,8 @@ class HttpChannel {
   virtual std::string PeerAddress() = 0;
   // The local end's IPv4 address as dotted text and its port; false when unknown.
   virtual bool LocalAddress(std::string& address, uint16_t& port) = 0;
+  // True when the connection is encrypted (TLS).
+  virtual bool Encrypted() { return false; }
 
  protected:
   // Appends at most count bytes that arrive within a second; 0 when none did (and
@@ -60,6 +62,7 @@ class HttpEndpointChannel : public HttpChannel {
   bool Stopping() const override;
   std::string PeerAddress() override;
   bool LocalAddress(std::string& address, uint16_t& port) override;
+  bool Encrypted() override;
 
  protected:
   long Receive(std::string& data, size_t count, bool& closed) override;

@@ -247,7 +247,23 @@ void HttpRequest::Redirect(std::string_view path) {
     return;
   }
   SetStatus(kMsgHttp302);
-  WriteHeader("Location", "http://" + host + std::string(path));
+  WriteHeader("Location", (Encrypted() ? "https://" : "http://") + host + std::string(path));
+  Finish();
+}
+
+void HttpRequest::RedirectToSecure(uint16_t securePort) {
+  std::string host, local;
+  uint16_t port = 0;
+  bool known = m_Channel.LocalAddress(local, port);
+  if (!GetHeader("Host", host) && known) host = local;
+  host = host.substr(0, host.find(':'));
+  std::string path = Path();
+  if (host.empty() || !HttpValidHost(host) || !HttpSafeHeaderValue(path)) {
+    SendBadRequest();
+    return;
+  }
+  SetStatus(kMsgHttp302);
+  WriteHeader("Location", "https://" + host + ":" + std::to_string(securePort) + path);
   Finish();
 }
 

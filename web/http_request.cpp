@@ -102,3 +102,5 @@ bool HttpRequest::GetCookie(std::string_view name, std::string& value) const {
 std::vector<std::pair<std::string, std::string>> HttpRequest::Variables() const {
   return m_Variables.InOrder();
 }
+
+bool HttpRequest::Encrypted() const { return m_Channel.Encrypted(); }

@@ -153,6 +153,8 @@ class HttpRequest : public TemplateRequest {
   HttpFormVariables& Form() { return m_Variables; }
   // The peer's IPv4 address as dotted text.
   const std::string& ClientAddress() const { return m_Client; }
+  // True when the request came over an encrypted connection (HTTPS).
+  bool Encrypted() const;
   int Connection() const { return m_Connection; }
   HttpServer& Server() { return m_Server; }
   // The cookie of that name: the one this reply sets (SetCookie), else the request's
@@ -194,10 +196,14 @@ class HttpRequest : public TemplateRequest {
   // Set when the reply went out with "Connection: Keep-Alive" and whole.
   bool KeepAlive() const { return m_KeepAlive; }
 
-  // Answers "302 Moved Temporarily" with Location "http://" + host + path, host
-  // being the Host header (with ":" and the local port added when it names none)
-  // or the local address; a Host or a path unfit for a header gets the 400 page.
+  // Answers "302 Moved Temporarily" with Location "http://" ("https://" on an
+  // encrypted connection) + host + path, host being the Host header (with ":" and
+  // the local port added when it names none) or the local address; a Host or a
+  // path unfit for a header gets the 400 page.
   void Redirect(std::string_view path);
+  // Answers "302 Moved Temporarily" with Location "https://" + the host of the
+  // Host header (or the local address) + ":" + securePort + the request's path.
+  void RedirectToSecure(uint16_t securePort);
   // Answers with the file at path (a path the server or a handler chose): its
   // media type, modification time and length, then (not for HEAD) its contents.
   // A missing file gets the 404 page, one that cannot be opened the "Cannot open

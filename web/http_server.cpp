@@ -150,6 +150,11 @@ void HttpServer::Serve(HttpChannel& channel, int number) {
 }
 
 void HttpServer::Dispatch(HttpRequest& request) {
+  uint16_t secure = m_SecurePort.load();
+  if (secure != 0 && !PasswordAllowed(request.Encrypted(), request.ClientAddress())) {
+    request.RedirectToSecure(secure);
+    return;
+  }
   std::string path = request.Path();
   UrlRoute route;
   if (!m_Routes.Match(path, route)) {

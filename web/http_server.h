@@ -70,6 +70,11 @@ class HttpServer : public CTernTcpServer {
   // kTernStressedKeepAlive while the server is stressed.
   int IdleWait(int silence) const;
 
+  // Sends every request that does not come encrypted, and whose client may not
+  // send passwords in clear (PasswordAllowed), to the same path on the HTTPS port
+  // securePort; 0 (the default) serves it here.
+  void SetSecureRedirect(uint16_t securePort) { m_SecurePort = securePort; }
+
   // Tests: shorter waits than 15 seconds of silence, 300 for a request's head and
   // 300 of silence within a body.
   void SetTimeouts(int silence, int headBudget, int bodySilence);
@@ -87,6 +92,7 @@ class HttpServer : public CTernTcpServer {
   const std::string m_ServerName;
   const std::string m_MailDirectory;
   UrlRouteTable m_Routes;
+  std::atomic<uint16_t> m_SecurePort{0};
   std::atomic<int> m_Silence{15};
   std::atomic<int> m_HeadBudget{300};
   std::atomic<int> m_BodySilence{300};

@@ -8,6 +8,7 @@
 #include "config/config_object.h"
 #include "config/configuration.h"
 #include "config/password_test.h"
+#include "web/http_server.h"
 #include "log/activity_log.h"
 #include "platform/accounts.h"
 #include "platform/clock.h"
@@ -81,6 +82,9 @@ void WebContext::Authenticate(HttpRequest& request) {
     ShowLoginPage(request, loginPage);
   };
   if (name.empty() || issued.empty()) return fail(kMsgInvalidLogin, "");
+  // A password that may not cross this connection in clear is not tried.
+  if (!request.Server().PasswordAllowed(request.Encrypted(), client))
+    return fail(kMsgEncryptionRequired, texts.Text(kMsgEncryptionRequired));
   if (id.empty()) return fail(kMsgCookiesRequired, texts.Text(kMsgCookiesRequired));
 
   time_t now = PlatformNow();

@@ -129,6 +129,22 @@ TEST_F(Pop3Test, AuthorizationRepliesAndRecords) {
   EXPECT_NE(log.find("XYZZY"), std::string::npos);
 }
 
+TEST_F(Pop3Test, PasswordsInClearFollowTheServersRule) {
+  using Rule = CTernTcpServer::ClearPasswords;
+  const std::string refused = "-ERR [AUTH] encryption required: use STLS or the POP3S port\r\n";
+  // The test's client is on loopback.
+  for (const auto& [rule, reply] : {std::pair{Rule::Never, refused},
+                                    std::pair{Rule::FromLoopback, std::string("+OK jo's maildrop")}}) {
+    m_Server->SetClearPasswords(rule);
+    auto c = Login();
+    EXPECT_EQ(m_LoginReply.substr(0, reply.size()), reply);
+    c->Cmd("QUIT");
+  }
+  std::string log = ActivityText();
+  EXPECT_NE(log.find("Password refused on an unencrypted connection."), std::string::npos) << log;
+  EXPECT_EQ(log.find("secret"), std::string::npos);
+}
+
 TEST_F(Pop3Test, TransactionSizesStuffingTopAndDeletion) {
   std::string body = "line one\r\n.starts with a dot\r\n..two dots\r\nlast\r\n";
   Deliver({Mail("first", body), Mail("second", std::string(5000, 'x') + "\r\n.\r\n"),

@@ -49,6 +49,10 @@ class TlsSystemTest(unittest.TestCase):
         with open(os.path.join(box, "Inbox"), "wb") as f:
             for n in (1, 2, 3):
                 f.write(b">From< ann@example.net " + date.encode() + b"\r\n" + message("stored %d" % n))
+        # Passwords only over encrypted connections, even from loopback (the last
+        # section of the registry file is the product's key).
+        with open(inst.env["OSTREL_REGISTRY"], "a") as f:
+            f.write("RequireTLSForPasswords=2\n")
         ports = [inst.smtp_port, inst.pop_port, inst.smtps_port, inst.pops_port, inst.https_port]
         inst.start(lambda: all(can_connect(p) for p in ports))
         cls.context = ssl.create_default_context(cafile=cls.cert)
@@ -187,6 +191,25 @@ class TlsSystemTest(unittest.TestCase):
                 tls.sendall(b"STARTTLS\r\nQUIT\r\n")
                 self.assertTrue(g.readline().startswith(b"500"))
                 self.assertTrue(g.readline().startswith(b"221"))
+
+    def test_passwords_in_clear_are_refused_and_http_leads_to_https(self):
+        p = poplib.POP3("127.0.0.1", self.inst.pop_port, timeout=30)
+        p.user("alice")
+        with self.assertRaises(poplib.error_proto) as refused:
+            p.pass_(PASSWORD)
+        self.assertIn(b"[AUTH] encryption required", refused.exception.args[0])
+        p.quit()
+        with socket.create_connection(("127.0.0.1", self.inst.http_port), timeout=10) as s:
+            s.sendall(b"GET /Admin HTTP/1.0\r\nHost: 127.0.0.1:%d\r\n\r\n" % self.inst.http_port)
+            head = s.makefile("rb").read().split(b"\r\n\r\n")[0]
+        self.assertTrue(head.startswith(b"HTTP/1.0 302 "), head)
+        self.assertIn(b"\r\nLocation: https://127.0.0.1:%d/Admin" % self.inst.https_port, head)
+        # Over HTTPS the same path is served, and its redirects stay on HTTPS.
+        with self.context.wrap_socket(socket.create_connection(("127.0.0.1", self.inst.https_port)),
+                                      server_hostname="127.0.0.1") as s:
+            s.sendall(b"GET /Admin HTTP/1.0\r\nHost: 127.0.0.1:%d\r\n\r\n" % self.inst.https_port)
+            head = s.makefile("rb").read().split(b"\r\n\r\n")[0]
+        self.assertIn(b"\r\nLocation: https://127.0.0.1:%d/Display" % self.inst.https_port, head)
 
     def test_a_client_that_never_handshakes_holds_nothing(self):
         # Plain text on the encrypted port fails the handshake at once.

@@ -10,6 +10,8 @@
 #include <regex>
 #include <string>
 
+#include "base/message_codes.h"
+#include "base/messages.h"
 #include "config/accounts_file.h"
 #include "log/activity_log.h"
 #include "tests/web/web_fixture.h"
@@ -197,4 +199,24 @@ TEST_F(WebLoginTest, FrameOperationsEscapeAndStop) {
                             "<!--Begin standard footer-->"})
     EXPECT_NE(page.find(piece), std::string::npos) << piece << "\n" << page;
   EXPECT_EQ(Get("/Display?what=frame_a.mhtml", ann).body, "ERROR[Need &lt;objname]");
+}
+
+TEST_F(WebLoginTest, PasswordsInClearAreRefusedWhenEncryptionIsRequired) {
+  // The text channel's client, 192.0.2.1, is not on loopback.
+  m_Server->SetClearPasswords(CTernTcpServer::ClearPasswords::FromLoopback);
+  Reply refused = LogIn("ann", "pw-ann");
+  EXPECT_TRUE(refused.body.starts_with(std::string("LOGIN[") + CTernMessages().Text(kMsgEncryptionRequired) + "]"))
+      << refused.body;
+  EXPECT_NE(Records().find("1/2/ann/"), std::string::npos);
+  // With an HTTPS port every request leads there, the path kept.
+  m_Server->SetSecureRedirect(8443);
+  Reply moved = Get("/Display?what=admin_login.mhtml");
+  EXPECT_EQ(moved.status, "HTTP/1.0 302 Moved Temporarily");
+  EXPECT_EQ(moved.Header("Location"), "https://192.0.2.2:8443/Display");
+  EXPECT_EQ(Send("GET /images/x HTTP/1.0\r\nHost: mail.example.org:8003\r\n\r\n").Header("Location"),
+            "https://mail.example.org:8443/images/x");
+  // Passwords in clear allowed again: the same login goes through.
+  m_Server->SetSecureRedirect(0);
+  m_Server->SetClearPasswords(CTernTcpServer::ClearPasswords::Always);
+  Session("ann");
 }
