@@ -19,16 +19,18 @@ from ostrel_system import BINARY, Installation, can_connect  # noqa: E402
 
 CHROME_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=1280,900"]
+                "--window-size=1280,900", "--ignore-certificate-errors"]
 SHOTS = os.environ.get("OSTREL_SCREENSHOTS") or os.path.join(tempfile.gettempdir(), "ostrel-screenshots")
 
 
 class BrowserInstallation(Installation):
     """An installation whose InstallDir holds the shipped files (copied by -setup),
-    not yet started."""
+    not yet started; with tls served over its HTTPS port (the self-signed
+    certificate is accepted by the browser's flags)."""
 
-    def __init__(self, prefix):
-        super().__init__(prefix)
+    def __init__(self, prefix, tls=False):
+        super().__init__(prefix, tls)
+        self.tls = tls
         program = self.path("program")
         registry = self.env["OSTREL_REGISTRY"]
         with open(registry) as f:
@@ -46,8 +48,9 @@ class BrowserInstallation(Installation):
         assert out.returncode == 0, out.stdout
 
     def start_serving(self):
-        self.start(lambda: can_connect(self.http_port))
-        return "http://127.0.0.1:%d" % self.http_port
+        port = self.https_port if self.tls else self.http_port
+        self.start(lambda: can_connect(port))
+        return "%s://127.0.0.1:%d" % ("https" if self.tls else "http", port)
 
 
 def start_chromium(profile_dir):

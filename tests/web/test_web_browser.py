@@ -6,7 +6,9 @@ One browser goes through one scenario: the web mail login page at /, the
 administration login, a wrong password, the administration start page, the
 same page at a phone's width, the web mail start page, a forged form from
 another site, a template name that is a path, logoff and Back. A screenshot of
-each page goes into OSTREL_SCREENSHOTS (printed at the end) for a reviewer.
+each page goes into OSTREL_SCREENSHOTS (printed at the end) for a reviewer. The
+browser talks to the HTTPS port, which serves the installation's self-signed
+certificate (accepted with --ignore-certificate-errors).
 
 Run with /usr/bin/python3, which imports Debian's python3-selenium.
 """
@@ -47,7 +49,7 @@ class ForeignSite(http.server.BaseHTTPRequestHandler):
 class WebBrowserTest(BrowserSteps, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.inst = BrowserInstallation("ostrel-web-")
+        cls.inst = BrowserInstallation("ostrel-web-", tls=True)
         cls.inst.set_password("Administrator", PASSWORD)
         cls.base = cls.inst.start_serving()
         ForeignSite.target = cls.base
