@@ -243,7 +243,10 @@ POP3::Session::Step POP3::Session::Dispatch(const std::string& line) {
     return ReplyStep("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n" +
                      std::string(offerTls ? "STLS\r\n" : "") + ".\r\n");
   if (command == "STLS" && offerTls) {
-    if (transaction) return notTransaction();
+    if (transaction) {
+      Violation(kMsgPopNotAuthorization, line);
+      return ReplyStep(Err("POP3 server not in authorization state"));
+    }
     return StartTls();
   }
   // APOP is not offered; asking for it is no violation. AUTH may carry a secret:

@@ -11,6 +11,8 @@
 #include "config/accounts_file.h"
 #include "log/activity_log.h"
 #include "net/tcp_endpoint.h"
+#include "net/tls_certificate.h"
+#include "net/tls_context.h"
 #include "pop3/pop3_server.h"
 #include "store/mailbox_table.h"
 #include "tests/net/loopback.h"
@@ -143,6 +145,19 @@ TEST_F(Pop3Test, PasswordsInClearFollowTheServersRule) {
   std::string log = ActivityText();
   EXPECT_NE(log.find("Password refused on an unencrypted connection."), std::string::npos) << log;
   EXPECT_EQ(log.find("secret"), std::string::npos);
+}
+
+TEST_F(Pop3Test, StlsIsOfferedWithACertificateBeforeTheLoginOnly) {
+  std::string certificate, key, error;
+  ASSERT_TRUE(TernMakeSelfSignedCertificate("example.org", certificate, key, error)) << error;
+  auto context = CTernTlsContext::Load(m_Dir.Write("cert.pem", certificate), m_Dir.Write("key.pem", key), error);
+  ASSERT_TRUE(context) << error;
+  m_Server->SetTls(context, false);
+  auto c = Login();
+  EXPECT_EQ(c->Cmd("CAPA"), "+OK Capability list follows\r\n");
+  EXPECT_EQ(c->Body(), "TOP\r\nUSER\r\nUIDL\r\nSTLS\r\n");
+  EXPECT_EQ(c->Cmd("STLS"), "-ERR POP3 server not in authorization state\r\n");
+  EXPECT_EQ(c->Cmd("NOOP"), "+OK\r\n");
 }
 
 TEST_F(Pop3Test, TransactionSizesStuffingTopAndDeletion) {

@@ -145,6 +145,9 @@ class TlsSystemTest(unittest.TestCase):
         p.user("alice")
         p.pass_(PASSWORD)
         self.assertEqual(p.stat()[0], 3)
+        self.assertEqual(p._shortcmd("NOOP"), b"+OK")
+        with self.assertRaises(poplib.error_proto):
+            p._shortcmd("STLS")  # not once logged in, even on an encrypted connection
         p.quit()
 
         out = subprocess.run(["curl", "-sS", "--cacert", self.cert, "-u", "alice:" + PASSWORD,
