@@ -547,7 +547,7 @@ bool CTernTcpEndpoint::CloseLocked() {
 }
 
 bool CTernTcpEndpoint::StartTls(const CTernTlsContext& context, long milliseconds,
-                                std::string& error) {
+                                std::string& error, const std::function<bool()>& cancelled) {
   CTernLockGuard guard(m_Lock);
   if (m_State.load() != TernTcpState::Connected || m_Tls) {
     Report(TernEventType::Error, kMsgTcpNotConnected, DescribeLocked());
@@ -558,7 +558,7 @@ bool CTernTcpEndpoint::StartTls(const CTernTlsContext& context, long millisecond
   // protected and must not be taken as part of the encrypted conversation.
   m_Buffer.Clear();
   auto session = std::make_unique<CTernTlsSession>(context, m_Socket);
-  if (!session->Accept(milliseconds, error)) return false;
+  if (!session->Accept(milliseconds, error, cancelled)) return false;
   m_Tls = std::move(session);
   m_Encrypted = true;
   return true;

@@ -129,7 +129,10 @@ class CTernTcpEndpoint {
   // before. False with the reason in error when the handshake fails; the
   // connection is then of no further use. REQUIRES: connected (119) and not
   // encrypted yet.
-  bool StartTls(const CTernTlsContext& context, long milliseconds, std::string& error);
+  // cancelled, when given, is asked at least once a second during the handshake
+  // and ends it when true.
+  bool StartTls(const CTernTlsContext& context, long milliseconds, std::string& error,
+                const std::function<bool()>& cancelled = nullptr);
   // True once StartTls has succeeded on this connection.
   bool Encrypted() const { return m_Encrypted.load(); }
   // The protocol and cipher suite in use ("TLSv1.3 TLS_AES_256_GCM_SHA384"), or

@@ -283,7 +283,9 @@ bool CTernTcpServer::UpgradeConnection(CTernTcpEndpoint& connection) {
   std::shared_ptr<const CTernTlsContext> context = TlsContext();
   std::string error = "encryption is off";
   long wait = CurrentWait(kTernTlsHandshakeWait, StressedWait()) * 1000L;
-  if (context && connection.StartTls(*context, wait, error)) return true;
+  // A stop does not wait for a slow client's handshake.
+  if (context && connection.StartTls(*context, wait, error, [this] { return StopRequested(); }))
+    return true;
   int realm = ClientLimitRefusal().realm;
   if (realm != 0) {
     CTernActivityRecord record;

@@ -13,6 +13,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A handshake asks whether to give up at least this often.
+constexpr long kCancelSliceMs = 1000;
+
 // The library reads and writes the socket through these: one attempt each, never
 // waiting, never raising SIGPIPE. "Try again" goes back as the retry flags.
 int SocketWrite(BIO* bio, const char* data, size_t length, size_t* written) {
@@ -95,7 +98,8 @@ int CTernTlsSession::WaitFor(int result, long milliseconds) {
   return ready < 0 ? -1 : ready;
 }
 
-bool CTernTlsSession::Accept(long milliseconds, std::string& error) {
+bool CTernTlsSession::Accept(long milliseconds, std::string& error,
+                             const std::function<bool()>& cancelled) {
   if (!m_Session || !SSL_get_rbio(m_Session)) {
     error = TernTlsLastError();
     return false;
@@ -105,8 +109,10 @@ bool CTernTlsSession::Accept(long milliseconds, std::string& error) {
   for (;;) {
     int rc = SSL_do_handshake(m_Session);
     if (rc == 1) return true;
-    int ready = WaitFor(rc, Left(milliseconds, deadline));
+    long left = Left(milliseconds, deadline);
+    int ready = WaitFor(rc, left < 0 || left > kCancelSliceMs ? kCancelSliceMs : left);
     if (ready == 1) continue;
+    if (ready == 0 && Left(milliseconds, deadline) != 0 && !(cancelled && cancelled())) continue;
     error = ready == 0 ? "no handshake within the time allowed" : Reason(m_LastError);
     ERR_clear_error();
     return false;

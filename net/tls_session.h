@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "net/tls_context.h"
@@ -24,8 +25,10 @@ class CTernTlsSession {
   CTernTlsSession& operator=(const CTernTlsSession&) = delete;
 
   // Runs the server's side of the handshake within milliseconds. False with the
-  // reason in error when the peer fails it, goes away or takes too long.
-  bool Accept(long milliseconds, std::string& error);
+  // reason in error when the peer fails it, goes away or takes too long, or when
+  // cancelled (asked at least once a second while waiting) says so.
+  bool Accept(long milliseconds, std::string& error,
+              const std::function<bool()>& cancelled = nullptr);
 
   // 1 when decrypted data is there (or the peer's close or a failure, which the
   // next Read tells) within milliseconds, 0 when the wait expires, -1 when the

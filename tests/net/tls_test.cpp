@@ -191,6 +191,16 @@ TEST_F(TlsPair, HandshakeFailuresEndInTime) {
   }
 }
 
+TEST_F(TlsPair, AHandshakeEndsWhenCancelled) {
+  CTernTcpEndpoint silent;
+  ASSERT_TRUE(silent.Connect(CTernNetAddress(Loopback(1), port)));
+  ASSERT_TRUE(listener.Accept(server, 5));
+  auto start = std::chrono::steady_clock::now();
+  auto asked = [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300); };
+  EXPECT_FALSE(server.StartTls(*Shared().context, 20000, error, asked));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
 TEST_F(TlsPair, ClearTextBehindTheUpgradeIsDropped) {
   std::thread client([&] {
     CTernTcpEndpoint plain;
