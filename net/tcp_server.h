@@ -16,7 +16,7 @@
 //   - while more than three quarters of the ceiling is busy the server is stressed
 //     (Stressed()): the protocols then give a client at most the stressed wait for
 //     its next command or data line (ReadClientLine, StressedWait()); HTTP its
-//     keep-alive wait kTernStressedKeepAlive. Under the designed load nothing
+//     keep-alive wait kTernStressedKeepAlive. Under normal load nothing
 //     changes.
 #pragma once
 
@@ -128,7 +128,7 @@ class CTernTcpServer : public CTernServer {
   // Returns 0 (text holds what came) when the client stays silent for `wait`
   // seconds (0: no limit), when the line has taken `stressed` seconds while the
   // server is stressed, when the client goes away, or when a stop is requested.
-  // The time-outs of the designed load thus count silence, and a client that
+  // The time-outs of normal load thus count silence, and a client that
   // trickles a byte now and then is still bounded under stress.
   long ReadClientLine(CTernTcpEndpoint& connection, CTernString& text, int wait, int stressed,
                       size_t maxLength);

@@ -132,7 +132,7 @@ TEST(TcpServerLoad, AClientThatReadsNothingCannotHoldAWorker) {
     EXPECT_TRUE(WaitFor([&] { return server.flooded != -1; }));
     EXPECT_EQ(server.flooded, 0);
   }
-  // Under the designed load the send waits, yet a stop still ends it at once.
+  // Under normal load the send waits, yet a stop still ends it at once.
   GuardedServer server({200, 0, 1, 10});
   ASSERT_TRUE(server.Start(1, 0, CTernNetAddress(Loopback(1), 0)));
   Client reader(1, server.Port());

@@ -154,7 +154,7 @@ class SlowClientsTest(unittest.TestCase):
     def test_a_trickling_client_is_served_under_normal_load_and_dropped_under_stress(self):
         proc, port = self.server.proc, self.server.port
         before = threads(proc)
-        # Normal load: every byte comes within the designed time-out.
+        # Normal load: every byte comes within the usual time-out.
         slow = Conversation(port, "127.0.0.1")
         slow.start_data()
         slow.sock.sendall(base.SmtpSystemTest.message(b"normal", b""))
