@@ -257,7 +257,10 @@ void HttpRequest::RedirectToSecure(uint16_t securePort) {
   bool known = m_Channel.LocalAddress(local, port);
   if (!GetHeader("Host", host) && known) host = local;
   host = host.substr(0, host.find(':'));
-  std::string path = Path();
+  // A page asked for keeps its query on the way (a form's body cannot follow a
+  // redirect, so a POST goes to the bare path).
+  bool page = m_Method == HttpMethod::Get || m_Method == HttpMethod::Head;
+  std::string path = page ? m_Url : Path();
   if (host.empty() || !HttpValidHost(host) || !HttpSafeHeaderValue(path)) {
     SendBadRequest();
     return;

@@ -148,6 +148,9 @@ void WebContext::ShowErrorPage(HttpRequest& request, int code) {
 
 void WebContext::SetSessionCookie(HttpRequest& request, const std::string& id) {
   // An empty identifier takes the cookie away.
-  request.SetCookie(kWebCookieName, id,
-                    id.empty() ? std::string(kCookieAttributes) + "; Max-Age=0" : kCookieAttributes);
+  // Over HTTPS the cookie is marked Secure, so a browser never sends it in clear.
+  std::string attributes = kCookieAttributes;
+  if (request.Encrypted()) attributes += "; Secure";
+  if (id.empty()) attributes += "; Max-Age=0";
+  request.SetCookie(kWebCookieName, id, attributes);
 }

@@ -215,6 +215,18 @@ class TlsSystemTest(unittest.TestCase):
             s.sendall(b"GET /Admin HTTP/1.0\r\nHost: 127.0.0.1:%d\r\n\r\n" % self.inst.https_port)
             head = s.makefile("rb").read().split(b"\r\n\r\n")[0]
         self.assertIn(b"\r\nLocation: https://127.0.0.1:%d/Display" % self.inst.https_port, head)
+        # The login page there gives a session cookie marked Secure; a page asked
+        # for in clear is sent there with its query.
+        with self.context.wrap_socket(socket.create_connection(("127.0.0.1", self.inst.https_port)),
+                                      server_hostname="127.0.0.1") as s:
+            s.sendall(b"GET /Display?what=admin_login.mhtml HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
+            head = s.makefile("rb").read().split(b"\r\n\r\n")[0]
+        self.assertRegex(head, rb"\r\nSet-Cookie: Ostrel=[0-9a-f]{32}; [^\r]*; Secure\r\n")
+        with socket.create_connection(("127.0.0.1", self.inst.http_port), timeout=10) as s:
+            s.sendall(b"GET /Display?what=admin_login.mhtml HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
+            head = s.makefile("rb").read().split(b"\r\n\r\n")[0]
+        self.assertIn(b"\r\nLocation: https://127.0.0.1:%d/Display?what=admin_login.mhtml"
+                      % self.inst.https_port, head)
 
     def test_a_client_that_never_handshakes_holds_nothing(self):
         # Plain text on the encrypted port fails the handshake at once.

@@ -208,11 +208,14 @@ TEST_F(WebLoginTest, PasswordsInClearAreRefusedWhenEncryptionIsRequired) {
   EXPECT_TRUE(refused.body.starts_with(std::string("LOGIN[") + CTernMessages().Text(kMsgEncryptionRequired) + "]"))
       << refused.body;
   EXPECT_NE(Records().find("1/2/ann/"), std::string::npos);
-  // With an HTTPS port every request leads there, the path kept.
+  // With an HTTPS port every request leads there, a page with its query, a form
+  // to its bare path.
   m_Server->SetSecureRedirect(8443);
   Reply moved = Get("/Display?what=admin_login.mhtml");
   EXPECT_EQ(moved.status, "HTTP/1.0 302 Moved Temporarily");
-  EXPECT_EQ(moved.Header("Location"), "https://192.0.2.2:8443/Display");
+  EXPECT_EQ(moved.Header("Location"), "https://192.0.2.2:8443/Display?what=admin_login.mhtml");
+  EXPECT_EQ(Send("POST /Authenticate?x=1 HTTP/1.0\r\nContent-Length: 0\r\n\r\n").Header("Location"),
+            "https://192.0.2.2:8443/Authenticate");
   EXPECT_EQ(Send("GET /images/x HTTP/1.0\r\nHost: mail.example.org:8003\r\n\r\n").Header("Location"),
             "https://mail.example.org:8443/images/x");
   // Passwords in clear allowed again: the same login goes through.
